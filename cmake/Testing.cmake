@@ -1,0 +1,30 @@
+# GoogleTest is built from source with the same flags as the project, so that
+# the sanitizer configurations instrument it too.
+enable_testing()
+set(ZOV_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+if(EXISTS ${ZOV_GTEST_SOURCE}/CMakeLists.txt)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${ZOV_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  if(NOT TARGET GTest::gtest_main)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+    add_library(GTest::gmock ALIAS gmock)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+if(ZOV_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+endif()
+
+# zov_add_test(NAME name SOURCES ... LIBRARIES ... [LABELS ...])
+# One test executable; its GoogleTest cases become CTest tests.
+function(zov_add_test)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
+endfunction()
