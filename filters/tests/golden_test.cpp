@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -35,6 +34,17 @@ std::string goldenOutput(const std::string& name) {
     return readFile(std::filesystem::path(GOLDEN_DIR) / (name + ".out"));
 }
 
+// The script as scriptgen writes it for input without bad lines: every
+// message ("\nError: ...\n") taken out.
+std::string withoutMessages(std::string script) {
+    constexpr std::string_view kMessageStart = "\nError: ";
+    for (std::size_t at; (at = script.find(kMessageStart)) != std::string::npos;) {
+        const std::size_t end = script.find('\n', at + 1);
+        script.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+    }
+    return script;
+}
+
 class GoldenScript : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenScript, ScriptgenWritesTheGoldenScript) {
@@ -56,15 +66,14 @@ TEST_P(GoldenScript, RoundTripGivesTheSameScript) {
     EXPECT_EQ(parameters.exitStatus, 0);
     EXPECT_EQ(parameters.output, script.substr(trailer + kHeading.size()));
 
-    const std::string withoutMessages =
-        std::regex_replace(script, std::regex("\nError: [^\n]*\n"), "");
+    const std::string expected = withoutMessages(script);
     const auto again = runFilterOn(SCRIPTGEN_PATH, parameters.output, GetParam() + ".again");
     EXPECT_EQ(again.exitStatus, 0);
-    EXPECT_EQ(again.output, withoutMessages);
+    EXPECT_EQ(again.output, expected);
 
     const auto direct = runFilterOn(SCRIPTGEN_PATH, script, GetParam() + ".direct");
     EXPECT_EQ(direct.exitStatus, 0);
-    EXPECT_EQ(direct.output, withoutMessages);
+    EXPECT_EQ(direct.output, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Golden, GoldenScript, ::testing::ValuesIn(goldenNames()),
