@@ -33,7 +33,7 @@ size=$(stat -c %s "$mixed")
 cat "$mixed" >/dev/null  # into the page cache
 echo "input: $mixed, $((size / 1048576)) MB"
 echo "paramextract:            $(rate "$size" "$(best_of 5 run_paramextract)")"
-echo "grep -a '^\$C':           $(rate "$size" "$(best_of 5 run_grep)")"
+echo "grep -a '^\\\$C':          $(rate "$size" "$(best_of 5 run_grep)")"
 echo "lines kept: paramextract $(grep -c '^\$C' "$work/paramextract.out"), grep $(wc -l <"$work/grep.out")"
 
 sg=$(best_of 3 repeat run_scriptgen)
