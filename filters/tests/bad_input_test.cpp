@@ -27,15 +27,21 @@ std::string randomBytes(std::size_t size, unsigned seed, bool withEndOfTransmiss
     return bytes;
 }
 
-// Random bytes, with parameter lines sprinkled in so that both the reader's
-// accepting path and the emitters see garbage values.
+// Random bytes, with parameter lines for real items sprinkled in, their
+// values random too, so that the reader, the value decoding and every emitter
+// see garbage. All formats and the concatenation are enabled first.
 std::string garbage(unsigned seed, bool withEndOfTransmission) {
-    std::string input;
+    constexpr const char* kIds[] = {"AFNM", "CNT1", "CNL1", "CNT2", "CNRT", "CNTO", "CNTT", "T1MT",
+                                    "T1ML", "T1MC", "T1MP", "T1AC", "T1AT", "T1AN", "T1RF", "T2RR",
+                                    "T21C", "T22S", "T23T", "T24R", "T25L", "T1A1", "T2A2", "T1TO",
+                                    "T2TO", "T3TO", "T4TO", "T3MC", "T4AC", "T4SF"};
+    std::string input =
+        "$CCNEN01\n$CT1EN01\n$CT2EN01\n$CT3EN01\n$CT4EN01\n$CT1AE01\n$CT2RE01\n$CT3AE01\n";
     std::mt19937 generator(seed);
     for (int piece = 0; piece < 2000; ++piece) {
-        input += randomBytes(generator() % 300, seed + static_cast<unsigned>(piece),
-                             withEndOfTransmission && piece > 1900);
-        input += "\n$C" + std::string(piece % 2 ? "T" : "CN") + randomBytes(8, generator(), false);
+        input += randomBytes(generator() % 300, generator(), withEndOfTransmission && piece > 1900);
+        input += std::string("\n$C") + kIds[generator() % std::size(kIds)] +
+                 randomBytes(20, generator(), false) + "\n";
     }
     return input;
 }
