@@ -6,7 +6,12 @@
 int main() {
     using namespace zov::filters;
     useBinaryStandardStreams();
-    static InputSource input(readStandardInput);
     static OutputSink output(writeStandardOutput);
+    // What is written goes out before the filter waits for more input, so an
+    // interactive session sees each answer at once.
+    static InputSource input([](unsigned char* buffer, std::size_t size) {
+        (void)output.flush();
+        return readStandardInput(buffer, size);
+    });
     return runScriptgen(input, output);
 }
