@@ -21,7 +21,7 @@ std::string busyValue(const ConfigItemDefinition& item) {
     const std::size_t digits = item.defaultValue.size();
     switch (item.kind) {
         case ItemKind::Enumeration: {
-            const std::string_view id = item.configId.view();
+            const std::string_view id = item.configID.view();
             if (id[2] >= '1' && id[2] <= '5' && id[3] == 'C') return id[2] == '5' ? "04" : "03";
             return item.defaultValue == "01" ? "02" : "01";
         }
@@ -41,7 +41,7 @@ std::string busyValue(const ConfigItemDefinition& item) {
 void writeAllItems(const std::string& path) {
     std::ofstream out(path, std::ios::binary);
     for (const ConfigItemDefinition& item : kConfigItemTable) {
-        out << "$C" << item.configId.view() << busyValue(item) << "\r\n";
+        out << "$C" << item.configID.view() << busyValue(item) << "\r\n";
     }
     out << '\x04';
 }
@@ -59,7 +59,7 @@ void writeMixed(const std::string& path, std::size_t megabytes) {
             const ConfigItemDefinition& item = kConfigItemTable[generator() % kConfigItemCount];
             if (pick < 7) {
                 chunk += "$C";
-                chunk += item.configId.view();
+                chunk += item.configID.view();
                 chunk += busyValue(item);
                 chunk += "\n";
             } else if (pick < 13) {

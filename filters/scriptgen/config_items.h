@@ -11,23 +11,23 @@ namespace zov::filters {
 
 enum class ItemKind { Enumeration, Range, HexString, EnumerationList };
 
-inline constexpr std::size_t kConfigIdLength = 4;
+inline constexpr std::size_t kConfigIDLength = 4;
 
 // A four-character key, kept NUL-terminated.
-struct ConfigId {
-    std::array<char, kConfigIdLength + 1> characters{};
+struct ConfigID {
+    std::array<char, kConfigIDLength + 1> characters{};
 
-    constexpr std::string_view view() const { return {characters.data(), kConfigIdLength}; }
+    constexpr std::string_view view() const { return {characters.data(), kConfigIDLength}; }
 };
 
-constexpr ConfigId makeConfigId(std::string_view text) {
-    ConfigId id;
-    for (std::size_t i = 0; i < kConfigIdLength && i < text.size(); ++i) id.characters[i] = text[i];
+constexpr ConfigID makeConfigID(std::string_view text) {
+    ConfigID id;
+    for (std::size_t i = 0; i < kConfigIDLength && i < text.size(); ++i) id.characters[i] = text[i];
     return id;
 }
 
 struct ConfigItemDefinition {
-    ConfigId configId;
+    ConfigID configID;
     ItemKind kind;
     std::int32_t byteCount;
     std::string_view defaultValue;  // 2 x byteCount characters
@@ -42,7 +42,7 @@ inline constexpr std::int32_t kWidestByteCount = 10;
 namespace config_table_detail {
 
 struct ItemRow {
-    std::string_view configId;
+    std::string_view configID;
     ItemKind kind;
     std::int32_t byteCount;
     std::string_view defaultValue;
@@ -108,9 +108,9 @@ inline constexpr std::array<ItemRow, kFormatItemCount> kFormatItems{{
 }};
 
 constexpr ConfigItemDefinition definitionOf(const ItemRow& row, char formatDigit) {
-    ConfigItemDefinition definition{makeConfigId(row.configId), row.kind, row.byteCount,
+    ConfigItemDefinition definition{makeConfigID(row.configID), row.kind, row.byteCount,
                                     row.defaultValue};
-    if (formatDigit != '\0') definition.configId.characters[1] = formatDigit;
+    if (formatDigit != '\0') definition.configID.characters[1] = formatDigit;
     return definition;
 }
 
@@ -133,14 +133,14 @@ inline constexpr std::array<ConfigItemDefinition, kConfigItemCount> kConfigItemT
 
 // Ids of format items built from format 1's id: "T1EN" becomes "T3EN" for
 // format 3; field items also take the field digit, "T11C" becomes "T25C".
-constexpr ConfigId formatItemId(std::string_view formatOneId, char formatDigit) {
-    ConfigId id = makeConfigId(formatOneId);
+constexpr ConfigID formatItemId(std::string_view formatOneId, char formatDigit) {
+    ConfigID id = makeConfigID(formatOneId);
     id.characters[1] = formatDigit;
     return id;
 }
 
-constexpr ConfigId fieldItemId(std::string_view formatOneId, char formatDigit, char fieldDigit) {
-    ConfigId id = formatItemId(formatOneId, formatDigit);
+constexpr ConfigID fieldItemId(std::string_view formatOneId, char formatDigit, char fieldDigit) {
+    ConfigID id = formatItemId(formatOneId, formatDigit);
     id.characters[2] = fieldDigit;
     return id;
 }

@@ -20,25 +20,25 @@ namespace {
 
 // The first item with the id, compared whole and case-sensitively.
 template <typename Items>
-auto* findItem(Items& items, std::string_view configId) {
-    const auto found = std::find_if(items.begin(), items.end(), [configId](const ConfigItem& item) {
-        return item.definition->configId.view() == configId;
+auto* findItem(Items& items, std::string_view configID) {
+    const auto found = std::find_if(items.begin(), items.end(), [configID](const ConfigItem& item) {
+        return item.definition->configID.view() == configID;
     });
     return found == items.end() ? nullptr : &*found;
 }
 
 }  // namespace
 
-const ConfigItem* ConfigTable::find(std::string_view configId) const {
-    return findItem(items_, configId);
+const ConfigItem* ConfigTable::find(std::string_view configID) const {
+    return findItem(items_, configID);
 }
 
 void ConfigTable::storeParameterLine(std::string_view text, OutputSink& out) {
-    if (text.size() < kConfigIdLength) {
+    if (text.size() < kConfigIDLength) {
         out.write("\nError: Not enough characters for ConfigID\n");
         return;
     }
-    ConfigItem* item = findItem(items_, text.substr(0, kConfigIdLength));
+    ConfigItem* item = findItem(items_, text.substr(0, kConfigIDLength));
     if (item == nullptr) {
         out.write("\nError: No ConfigID match for following line: ");
         out.write(text);
@@ -46,7 +46,7 @@ void ConfigTable::storeParameterLine(std::string_view text, OutputSink& out) {
         return;
     }
     const std::size_t valueLength = 2 * static_cast<std::size_t>(item->definition->byteCount);
-    if (text.size() < kConfigIdLength + valueLength) {
+    if (text.size() < kConfigIDLength + valueLength) {
         out.write("\nError: Not enough value data in following line: ");
         out.write(text);
         out.write("\n");
@@ -54,7 +54,7 @@ void ConfigTable::storeParameterLine(std::string_view text, OutputSink& out) {
     }
     // Characters beyond the value are ignored; the value is not checked for
     // hexadecimal digits.
-    const std::string_view value = text.substr(kConfigIdLength, valueLength);
+    const std::string_view value = text.substr(kConfigIDLength, valueLength);
     std::copy(value.begin(), value.end(), item->currentValue.begin());
 }
 
@@ -80,20 +80,20 @@ void ConfigTable::convertValues() {
     }
 }
 
-std::int32_t ConfigTable::getConfigCurInt(std::string_view configId) const {
-    const ConfigItem* item = find(configId);
+std::int32_t ConfigTable::getConfigCurInt(std::string_view configID) const {
+    const ConfigItem* item = find(configID);
     if (item == nullptr) {
         throw ConfigLookupError("\nCan't find config ID in getConfigCurInt. config ID: " +
-                                std::string(configId));
+                                std::string(configID));
     }
     return item->currentInt;
 }
 
-std::string_view ConfigTable::getConfigCurQVEstr(std::string_view configId) const {
-    const ConfigItem* item = find(configId);
+std::string_view ConfigTable::getConfigCurQVEstr(std::string_view configID) const {
+    const ConfigItem* item = find(configID);
     if (item == nullptr) {
         throw ConfigLookupError("\nCan't find config ID in getConfigCurQVEstr. config ID: " +
-                                std::string(configId));
+                                std::string(configID));
     }
     return {item->currentQVEstr.data(), item->currentQVEstrLength};
 }

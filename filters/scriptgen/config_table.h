@@ -46,13 +46,13 @@ class ConfigTable {
     void convertValues();
 
     // Throw ConfigLookupError for an unknown id.
-    std::int32_t getConfigCurInt(std::string_view configId) const;
-    std::string_view getConfigCurQVEstr(std::string_view configId) const;
+    std::int32_t getConfigCurInt(std::string_view configID) const;
+    std::string_view getConfigCurQVEstr(std::string_view configID) const;
 
     const std::array<ConfigItem, kConfigItemCount>& items() const { return items_; }
 
   private:
-    const ConfigItem* find(std::string_view configId) const;
+    const ConfigItem* find(std::string_view configID) const;
 
     std::array<ConfigItem, kConfigItemCount> items_{};
 };

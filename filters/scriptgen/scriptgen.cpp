@@ -73,7 +73,7 @@ void writeTrailer(const ConfigTable& config, OutputSink& out) {
         if (item.valueText() == item.definition->defaultValue) continue;
         out.write("\n");
         out.write(kParameterLinePrefix);
-        out.write(item.definition->configId.view());
+        out.write(item.definition->configID.view());
         out.write(item.valueText());
     }
     out.write(kEndOfTransmissionLine);

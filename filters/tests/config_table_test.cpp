@@ -17,18 +17,18 @@ using testing::CapturedOutput;
 
 TEST(ConfigItemTable, HoldsTheItemsInTrailerOrder) {
     ASSERT_EQ(kConfigItemTable.size(), 173u);
-    EXPECT_EQ(kConfigItemTable.front().configId.view(), "AFNM");
-    EXPECT_EQ(kConfigItemTable[8].configId.view(), "CNTT");
-    EXPECT_EQ(kConfigItemTable[9].configId.view(), "T1EN");
-    EXPECT_EQ(kConfigItemTable[9 + 41].configId.view(), "T2EN");
-    EXPECT_EQ(kConfigItemTable[9 + 41 * 3 + 12].configId.view(), "T41C");
-    EXPECT_EQ(kConfigItemTable.back().configId.view(), "T4SF");
+    EXPECT_EQ(kConfigItemTable.front().configID.view(), "AFNM");
+    EXPECT_EQ(kConfigItemTable[8].configID.view(), "CNTT");
+    EXPECT_EQ(kConfigItemTable[9].configID.view(), "T1EN");
+    EXPECT_EQ(kConfigItemTable[9 + 41].configID.view(), "T2EN");
+    EXPECT_EQ(kConfigItemTable[9 + 41 * 3 + 12].configID.view(), "T41C");
+    EXPECT_EQ(kConfigItemTable.back().configID.view(), "T4SF");
     std::set<std::string_view> ids;
     for (const ConfigItemDefinition& item : kConfigItemTable) {
         EXPECT_EQ(item.defaultValue.size(), 2u * static_cast<std::size_t>(item.byteCount))
-            << item.configId.view();
-        EXPECT_EQ(item.configId.characters[4], '\0');
-        ids.insert(item.configId.view());
+            << item.configID.view();
+        EXPECT_EQ(item.configID.characters[4], '\0');
+        ids.insert(item.configID.view());
     }
     EXPECT_EQ(ids.size(), 173u) << "ids are unique";
 }
@@ -62,7 +62,7 @@ struct StoreCase {
     const char* name;
     std::string text;
     std::string message;
-    const char* configId;
+    const char* configID;
     std::string valueAfter;
 };
 
@@ -79,7 +79,7 @@ TEST_P(StoreParameterLineTest, StoresOrReports) {
     config.storeParameterLine(c.text, out.sink());
     EXPECT_EQ(out.text(), c.message);
     for (const ConfigItem& item : config.items()) {
-        if (item.definition->configId.view() == c.configId) {
+        if (item.definition->configID.view() == c.configID) {
             EXPECT_EQ(item.valueText(), c.valueAfter);
         }
     }
