@@ -36,6 +36,11 @@ echo "paramextract:            $(rate "$size" "$(best_of 5 run_paramextract)")"
 echo "grep -a '^\\\$C':          $(rate "$size" "$(best_of 5 run_grep)")"
 echo "lines kept: paramextract $(grep -c '^\$C' "$work/paramextract.out"), grep $(wc -l <"$work/grep.out")"
 
+if [[ -x /usr/bin/time ]]; then
+    /usr/bin/time -o "$work/rss" -f %M "$paramextract" <"$mixed" >/dev/null
+    echo "paramextract peak memory: $(cat "$work/rss") KiB for the whole input"
+fi
+
 sg=$(best_of 3 repeat run_scriptgen)
 ct=$(best_of 3 repeat run_cat)
 awk -v sg="$sg" -v ct="$ct" -v lines="$(grep -c '^\$C' "$all")" -v out="$(stat -c %s "$work/script.out")" 'BEGIN {
