@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 config=${1:-plain}
 case "$config" in
-  plain) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOV_SANITIZE= -DZOV_BENCHMARKS=ON) ;;
+  plain) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOV_SANITIZE= -DZOV_BENCHMARKS=ON
+                -DZOV_WINDOWS_BUILD="$PWD/build/win64" -DZOV_WIN32_BUILD="$PWD/build/win32") ;;
   asan) flags=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DZOV_SANITIZE=address -DZOV_BENCHMARKS=OFF) ;;
   tsan) flags=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DZOV_SANITIZE=thread -DZOV_BENCHMARKS=OFF) ;;
   win32) flags=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake) ;;

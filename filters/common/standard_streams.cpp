@@ -13,9 +13,11 @@ namespace {
 long readRaw(unsigned char* buffer, std::size_t size) {
     return _read(0, buffer, static_cast<unsigned>(size));
 }
-void setBinaryMode() {
+// Standard input is read in binary (the reader skips carriage returns itself,
+// and text mode would end the input at a Ctrl-Z byte); standard output keeps
+// the console text convention, so every line feed is written as CR LF.
+void setStreamModes() {
     _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
 }
 }  // namespace
 #else
@@ -24,14 +26,14 @@ namespace {
 long readRaw(unsigned char* buffer, std::size_t size) {
     return ::read(0, buffer, size);
 }
-void setBinaryMode() {}
+void setStreamModes() {}
 }  // namespace
 #endif
 
 namespace zov::filters {
 
-void useBinaryStandardStreams() {
-    setBinaryMode();
+void prepareStandardStreams() {
+    setStreamModes();
 }
 
 std::size_t readStandardInput(unsigned char* buffer, std::size_t size) {

@@ -1,5 +1,5 @@
-// The filters' one contact with the platform: standard input and output as
-// binary byte streams.
+// The filters' one contact with the platform: standard input as a binary byte
+// stream, standard output as the platform writes console text.
 #pragma once
 
 #include <cstddef>
@@ -7,9 +7,10 @@
 
 namespace zov::filters {
 
-// Puts standard input and output into binary mode where the platform knows a
-// text mode. Call once before any other use of the streams.
-void useBinaryStandardStreams();
+// Puts standard input into binary mode where the platform knows a text mode;
+// standard output keeps the platform's text convention (CR LF on Windows,
+// unchanged elsewhere). Call once before any other use of the streams.
+void prepareStandardStreams();
 
 // Reads what standard input has ready, at most size bytes, waiting only when
 // nothing is ready. Returns 0 at the end of input, on a read error and when

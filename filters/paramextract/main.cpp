@@ -5,7 +5,7 @@
 
 int main() {
     using namespace zov::filters;
-    useBinaryStandardStreams();
+    prepareStandardStreams();
     static OutputSink output(writeStandardOutput);
     // What is written goes out before the filter waits for more input, so an
     // interactive session sees each answer at once.

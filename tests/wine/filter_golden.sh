@@ -2,12 +2,17 @@
 # filter_golden.sh WINE EXE INPUT EXPECTED
 # Runs a filter's Windows build on INPUT, once with LF and once with CR LF line
 # ends, and compares both outputs with EXPECTED in the Windows text form (every
-# line feed written as CR LF).
+# line feed written as CR LF). EXPECTED may be host:PROGRAM, the host build of
+# the same filter, whose output on INPUT is then the expected text.
 set -euo pipefail
 wine=$1 exe=$2 input=$3 expected=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+if [[ $expected == host:* ]]; then
+  "${expected#host:}" <"$input" >"$work/host-output"
+  expected=$work/host-output
+fi
 sed -e 's/$/\r/' "$expected" >"$work/expected"
 sed -e 's/\r$//' -e 's/$/\r/' "$input" >"$work/input-crlf"
 
