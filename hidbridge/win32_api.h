@@ -1,0 +1,23 @@
+// The platform interfaces hidbridge uses: the real Windows headers on Windows,
+// the simulated platform's declarations elsewhere. The only place where the
+// two builds differ.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+#include <olectl.h>
+#include <setupapi.h>
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+// DllMain is found through the image's entry point; the exports are named in
+// hidbridge.def.
+#define HIDBRIDGE_DLLMAIN extern "C" BOOL WINAPI
+#else
+#include "win32/api.h"
+// The simulated loader finds DllMain by its exported name.
+#define HIDBRIDGE_DLLMAIN extern "C" __attribute__((visibility("default"))) BOOL WINAPI
+#endif
