@@ -13,7 +13,9 @@ struct ErrorEntry {
     const char* description;
 };
 
-constexpr HRESULT BridgeResult(int code) { return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, code); }
+constexpr HRESULT BridgeResult(int code) {
+    return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, code);
+}
 
 constexpr ErrorEntry kErrors[] = {
     {BridgeError::NoInputReport, BridgeResult(0x0301),
@@ -43,7 +45,9 @@ const ErrorEntry& EntryOf(BridgeError error) {
 
 }  // namespace
 
-HRESULT ErrorResult(BridgeError error) { return EntryOf(error).result; }
+HRESULT ErrorResult(BridgeError error) {
+    return EntryOf(error).result;
+}
 
 HRESULT RaiseError(BridgeError error, long first, long second) {
     const ErrorEntry& entry = EntryOf(error);

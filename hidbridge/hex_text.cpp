@@ -37,8 +37,7 @@ HexParse ParseHexText(const OLECHAR* text, std::size_t length) {
             result.bytes.clear();
             return result;
         }
-        result.bytes.push_back(
-            static_cast<BYTE>(i + 1 < length ? (high << 4) | low : high));
+        result.bytes.push_back(static_cast<BYTE>(i + 1 < length ? (high << 4) | low : high));
     }
     return result;
 }

@@ -15,7 +15,9 @@ void CloseIfOpen(HANDLE& handle) {
 
 }  // namespace
 
-HidPort::HidPort() { ObjectCreated(); }
+HidPort::HidPort() {
+    ObjectCreated();
+}
 
 // The instance closes what it still holds, so releasing it leaks no handle.
 HidPort::~HidPort() {
@@ -30,7 +32,9 @@ void HidPort::CloseDeviceHandles() {
     CloseIfOpen(readHandle);
 }
 
-USHORT HidPort::OpenLength(USHORT length) const { return deviceFound ? length : 0; }
+USHORT HidPort::OpenLength(USHORT length) const {
+    return deviceFound ? length : 0;
+}
 
 HRESULT STDMETHODCALLTYPE HidPort::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
@@ -47,7 +51,9 @@ HRESULT STDMETHODCALLTYPE HidPort::QueryInterface(REFIID riid, void** object) {
     return S_OK;
 }
 
-ULONG STDMETHODCALLTYPE HidPort::AddRef() { return ++references_; }
+ULONG STDMETHODCALLTYPE HidPort::AddRef() {
+    return ++references_;
+}
 
 ULONG STDMETHODCALLTYPE HidPort::Release() {
     ULONG left = --references_;

@@ -13,7 +13,7 @@
 namespace hidbridge {
 
 class HidPort final : public _HidPort, public ISupportErrorInfo {
-public:
+  public:
     HidPort();
     ~HidPort();
     HidPort(const HidPort&) = delete;
@@ -46,7 +46,7 @@ public:
     HRESULT STDMETHODCALLTYPE ReadDataDirect(BSTR* result) override;
     HRESULT STDMETHODCALLTYPE WriteData(BSTR* writeString, BSTR* result) override;
 
-private:
+  private:
     void QueryCapabilities();
     void PrepareOverlappedRead();
     // Calls FindTheHid through the object's own interface when no device is open.

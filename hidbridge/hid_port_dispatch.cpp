@@ -11,7 +11,9 @@ namespace hidbridge {
 
 namespace {
 
-OLECHAR FoldCase(OLECHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<OLECHAR>(c - 'A' + 'a') : c; }
+OLECHAR FoldCase(OLECHAR c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<OLECHAR>(c - 'A' + 'a') : c;
+}
 
 bool SameName(const OLECHAR* name, const char* member) {
     std::size_t i = 0;
@@ -82,8 +84,8 @@ const DispatchMember* FindMember(DISPID dispId) {
 HRESULT HidPort::LoadTypeInfo() {
     if (typeInfo_ != nullptr) return S_OK;
     ITypeLib* library = nullptr;
-    HRESULT hr = LoadRegTypeLib(LIBID_hidbridge, kTypeLibraryMajorVersion,
-                                kTypeLibraryMinorVersion, kTypeLibraryLocale, &library);
+    HRESULT hr = LoadRegTypeLib(LIBID_hidbridge, kTypeLibraryMajorVersion, kTypeLibraryMinorVersion,
+                                kTypeLibraryLocale, &library);
     if (FAILED(hr)) return hr;
     hr = library->GetTypeInfoOfGuid(IID__HidPort, &typeInfo_);
     library->Release();

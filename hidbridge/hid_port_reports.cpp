@@ -35,14 +35,16 @@ HRESULT STDMETHODCALLTYPE HidPort::ReadData(SHORT* readTimeout, BSTR* result) {
     if (*readTimeout < 0) return RaiseError(BridgeError::NegativeTimeout, *readTimeout);
     EnsureDevice();
     // No device, or one without input reports: the empty text.
-    if (!deviceFound || inputReportLength == 0) return ReturnText(SysAllocStringLen(nullptr, 0), result);
+    if (!deviceFound || inputReportLength == 0)
+        return ReturnText(SysAllocStringLen(nullptr, 0), result);
     return ReadReportTimed(*readTimeout, result);
 }
 
 HRESULT HidPort::ReadReportTimed(SHORT readTimeout, BSTR* result) {
     std::vector<BYTE> buffer(inputReportLength, 0);
     DWORD bytesRead = 0;
-    BOOL completed = ReadFile(readHandle, buffer.data(), inputReportLength, &bytesRead, &readOverlapped);
+    BOOL completed =
+        ReadFile(readHandle, buffer.data(), inputReportLength, &bytesRead, &readOverlapped);
     bool pending = !completed && GetLastError() == ERROR_IO_PENDING;
     DWORD wait = WaitForSingleObject(readEvent, static_cast<DWORD>(readTimeout) * 1000);
 
@@ -128,7 +130,8 @@ HRESULT STDMETHODCALLTYPE HidPort::SendFeature(BSTR* writeString, BSTR* result) 
     const int characters = static_cast<int>(SysStringLen(*writeString));
     int bytes = 0;
     if (characters > 0) {
-        bytes = WideCharToMultiByte(CP_ACP, 0, *writeString, characters, nullptr, 0, nullptr, nullptr);
+        bytes =
+            WideCharToMultiByte(CP_ACP, 0, *writeString, characters, nullptr, 0, nullptr, nullptr);
     }
     if (bytes > length - 1) {
         return RaiseError(BridgeError::FeatureTooLong, bytes, static_cast<long>(length) - 1);

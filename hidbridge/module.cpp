@@ -16,12 +16,24 @@ std::atomic<long> serverLocks{0};
 
 }  // namespace
 
-HMODULE ModuleHandle() { return moduleHandle; }
-void ObjectCreated() { ++liveObjects; }
-void ObjectDestroyed() { --liveObjects; }
-void LockModule() { ++serverLocks; }
-void UnlockModule() { --serverLocks; }
-bool ModuleInUse() { return liveObjects > 0 || serverLocks > 0; }
+HMODULE ModuleHandle() {
+    return moduleHandle;
+}
+void ObjectCreated() {
+    ++liveObjects;
+}
+void ObjectDestroyed() {
+    --liveObjects;
+}
+void LockModule() {
+    ++serverLocks;
+}
+void UnlockModule() {
+    --serverLocks;
+}
+bool ModuleInUse() {
+    return liveObjects > 0 || serverLocks > 0;
+}
 
 }  // namespace hidbridge
 
@@ -37,4 +49,6 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
     return hidbridge::TheClassFactory().QueryInterface(riid, object);
 }
 
-STDAPI DllCanUnloadNow() { return hidbridge::ModuleInUse() ? S_FALSE : S_OK; }
+STDAPI DllCanUnloadNow() {
+    return hidbridge::ModuleInUse() ? S_FALSE : S_OK;
+}

@@ -87,7 +87,8 @@ std::string Expand(const char* pattern, const Substitutions& with) {
     };
     std::string text = pattern;
     for (const auto& [field, value] : fields) {
-        for (std::size_t at = text.find(field); at != std::string::npos; at = text.find(field, at)) {
+        for (std::size_t at = text.find(field); at != std::string::npos;
+             at = text.find(field, at)) {
             text.replace(at, std::char_traits<char>::length(field), value);
             at += value.size();
         }
@@ -113,9 +114,9 @@ bool WriteValue(const RegistryValue& value, const Substitutions& with) {
         return false;
     }
     std::string data = Expand(value.data, with);
-    LSTATUS status = RegSetValueExA(key, value.name, 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(data.c_str()),
-                                    static_cast<DWORD>(data.size() + 1));
+    LSTATUS status =
+        RegSetValueExA(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>(data.size() + 1));
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }

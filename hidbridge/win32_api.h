@@ -4,14 +4,14 @@
 #pragma once
 
 #ifdef _WIN32
-#include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
 #include <olectl.h>
 #include <setupapi.h>
+#include <windows.h>
 extern "C" {
-#include <hidsdi.h>
 #include <hidpi.h>
+#include <hidsdi.h>
 }
 // DllMain is found through the image's entry point; the exports are named in
 // hidbridge.def.

@@ -94,8 +94,7 @@ EXTERN_C HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD clsContext, LPVOI
     HMODULE module = nullptr;
     HRESULT hr = ServerModule(clsid, module);
     if (FAILED(hr)) return hr;
-    auto getClassObject =
-        reinterpret_cast<LPFNGETCLASSOBJECT>(
+    auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(
         reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
     if (getClassObject == nullptr) return CO_E_ERRORINDLL;
     return getClassObject(clsid, riid, object);
@@ -118,8 +117,7 @@ EXTERN_C void WINAPI CoFreeUnusedLibraries() {
     std::lock_guard lock(ComMutex());
     auto& modules = ServerModules();
     for (auto it = modules.begin(); it != modules.end();) {
-        auto canUnloadNow =
-            reinterpret_cast<LPFNCANUNLOADNOW>(
+        auto canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(
             reinterpret_cast<void (*)()>(GetProcAddress(*it, "DllCanUnloadNow")));
         if (canUnloadNow != nullptr && canUnloadNow() == S_OK) {
             FreeLibrary(*it);
@@ -163,7 +161,8 @@ EXTERN_C HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid) {
     if (text[position++] != u'}' || text[position] != 0) return CO_E_CLASSSTRING;
     auto take = [&](int first, int count) {
         unsigned long value = 0;
-        for (int i = 0; i < count; ++i) value = (value << 4) | static_cast<unsigned>(nibbles[first + i]);
+        for (int i = 0; i < count; ++i)
+            value = (value << 4) | static_cast<unsigned>(nibbles[first + i]);
         return value;
     };
     clsid->Data1 = static_cast<ULONG>(take(0, 8));
@@ -184,8 +183,8 @@ EXTERN_C HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid) {
     return CLSIDFromString(wide.c_str(), clsid);
 }
 
-EXTERN_C HRESULT WINAPI LoadRegTypeLib(REFGUID libId, WORD majorVersion, WORD minorVersion, LCID lcid,
-                                       ITypeLib** typeLib) {
+EXTERN_C HRESULT WINAPI LoadRegTypeLib(REFGUID libId, WORD majorVersion, WORD minorVersion,
+                                       LCID lcid, ITypeLib** typeLib) {
     if (typeLib == nullptr) return E_INVALIDARG;
     *typeLib = nullptr;
     char version[64];

@@ -12,7 +12,7 @@ std::atomic<int> liveErrorInfos{0};
 thread_local IErrorInfo* threadErrorInfo = nullptr;
 
 class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
-public:
+  public:
     ErrorInfo() { ++liveErrorInfos; }
     ~ErrorInfo() { --liveErrorInfos; }
 
@@ -45,7 +45,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override {
         return Copy(description_, description);
     }
-    HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* helpFile) override { return Copy(helpFile_, helpFile); }
+    HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* helpFile) override {
+        return Copy(helpFile_, helpFile);
+    }
     HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* helpContext) override {
         if (helpContext == nullptr) return E_INVALIDARG;
         *helpContext = helpContext_;
@@ -60,13 +62,15 @@ public:
     HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR description) override {
         return Store(description, description_);
     }
-    HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR helpFile) override { return Store(helpFile, helpFile_); }
+    HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR helpFile) override {
+        return Store(helpFile, helpFile_);
+    }
     HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD helpContext) override {
         helpContext_ = helpContext;
         return S_OK;
     }
 
-private:
+  private:
     static HRESULT Copy(const std::u16string& text, BSTR* out) {
         if (out == nullptr) return E_INVALIDARG;
         *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -108,4 +112,6 @@ EXTERN_C HRESULT WINAPI GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo) {
     return *errorInfo != nullptr ? S_OK : S_FALSE;
 }
 
-int win32sim::LiveErrorInfoCount() { return liveErrorInfos; }
+int win32sim::LiveErrorInfoCount() {
+    return liveErrorInfos;
+}

@@ -37,7 +37,8 @@ Device* OpenDevice(HidState& state, HANDLE handle, Call call, const char* caller
 EXTERN_C BOOLEAN WINAPI HidD_GetAttributes(HANDLE hidDeviceObject, PHIDD_ATTRIBUTES attributes) {
     HidState& state = State();
     std::lock_guard lock(state.mutex);
-    Device* device = OpenDevice(state, hidDeviceObject, Call::HidD_GetAttributes, "HidD_GetAttributes");
+    Device* device =
+        OpenDevice(state, hidDeviceObject, Call::HidD_GetAttributes, "HidD_GetAttributes");
     if (device == nullptr || attributes == nullptr) return FALSE;
     attributes->Size = sizeof(HIDD_ATTRIBUTES);
     attributes->VendorID = device->description.vendorId;
@@ -82,7 +83,8 @@ EXTERN_C NTSTATUS WINAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsedData, PHIDP_
         AddViolation(state, "HidP_GetCaps: not live preparsed data");
         return HIDP_STATUS_INVALID_PREPARSED_DATA;
     }
-    if (ShouldFail(state, Call::HidP_GetCaps, kAnyDevice)) return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    if (ShouldFail(state, Call::HidP_GetCaps, kAnyDevice))
+        return HIDP_STATUS_INVALID_PREPARSED_DATA;
     *capabilities = preparsedData->caps;
     return HIDP_STATUS_SUCCESS;
 }

@@ -51,7 +51,9 @@ bool ShouldFail(HidState& state, Call call, DeviceId device) {
     return false;
 }
 
-void AddViolation(HidState&, std::string text) { RecordViolation(std::move(text)); }
+void AddViolation(HidState&, std::string text) {
+    RecordViolation(std::move(text));
+}
 
 std::optional<DWORD> TakeDueReport(HidState& state, Device& device, BYTE* buffer, DWORD length) {
     if (device.inputReports.empty() || device.inputReports.front().at > state.now) {
@@ -173,7 +175,9 @@ void QueueInputReport(DeviceId device, Bytes report) {
     Schedule(state, DeviceOrDie(state, device), std::move(report), state.now);
 }
 
-void DeliverInputReportFromThread(DeviceId device, Bytes report) { QueueInputReport(device, report); }
+void DeliverInputReportFromThread(DeviceId device, Bytes report) {
+    QueueInputReport(device, report);
+}
 
 void AllowRealTimeArrivals(bool allow) {
     HidState& state = State();
@@ -233,9 +237,10 @@ int OpenHandleCount() {
 int OpenHandleCount(DeviceId device) {
     HidState& state = State();
     std::lock_guard lock(state.mutex);
-    return static_cast<int>(std::count_if(state.objects.begin(), state.objects.end(), [&](auto& entry) {
-        return entry.second.kind == ObjectKind::File && entry.second.device == device;
-    }));
+    return static_cast<int>(
+        std::count_if(state.objects.begin(), state.objects.end(), [&](auto& entry) {
+            return entry.second.kind == ObjectKind::File && entry.second.device == device;
+        }));
 }
 
 int OpenCount(DeviceId device) {

@@ -23,15 +23,19 @@ bool BlockUntil(HidState& state, std::unique_lock<std::mutex>& lock, DeviceId de
         }
         ++state.blockedThreads;
         state.changed.notify_all();
+        // `done` may consume what it waits for, so it is called once per wake.
+        bool satisfied = false;
         bool woke = state.changed.wait_for(lock, kRealTimeArrivalLimit, [&] {
             PumpReads(state);
-            return done() || NextArrival(state, device).has_value();
+            satisfied = done();
+            return satisfied || NextArrival(state, device).has_value();
         });
         --state.blockedThreads;
         if (!woke) {
             ++state.deadlocks;
             return false;
         }
+        if (satisfied) return true;
     }
 }
 

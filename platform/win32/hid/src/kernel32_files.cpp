@@ -2,9 +2,9 @@
 // CloseHandle over the simulated HID devices. The simulation keeps one input
 // queue per device (the platform keeps one per handle): each report is read
 // once, by whichever handle reads first.
+#include <strings.h>
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "hid_state.h"
 
@@ -20,10 +20,14 @@ BOOL Fail(DWORD error) {
 
 DWORD ErrorOfStatus(ULONG_PTR status) {
     switch (status) {
-        case kStatusSuccess: return ERROR_SUCCESS;
-        case kStatusCancelled: return ERROR_OPERATION_ABORTED;
-        case kStatusDeviceNotConnected: return ERROR_DEVICE_NOT_CONNECTED;
-        default: return ERROR_GEN_FAILURE;
+        case kStatusSuccess:
+            return ERROR_SUCCESS;
+        case kStatusCancelled:
+            return ERROR_OPERATION_ABORTED;
+        case kStatusDeviceNotConnected:
+            return ERROR_DEVICE_NOT_CONNECTED;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 
@@ -51,8 +55,8 @@ void SignalEventOf(HidState& state, const OVERLAPPED* overlapped) {
     }
 }
 
-BOOL StartOverlappedRead(HidState& state, HANDLE file, Object& object, BYTE* buffer,
-                         DWORD length, LPDWORD bytesRead, OVERLAPPED* overlapped) {
+BOOL StartOverlappedRead(HidState& state, HANDLE file, Object& object, BYTE* buffer, DWORD length,
+                         LPDWORD bytesRead, OVERLAPPED* overlapped) {
     if (overlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     if (FindPending(state, overlapped) != state.pendingReads.size()) {
         AddViolation(state, "ReadFile: OVERLAPPED record reused while its read is pending");
@@ -78,11 +82,12 @@ BOOL StartOverlappedRead(HidState& state, HANDLE file, Object& object, BYTE* buf
 }  // namespace
 
 EXTERN_C HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD, DWORD,
-                                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                                   DWORD flagsAndAttributes, HANDLE) {
+                                   LPSECURITY_ATTRIBUTES securityAttributes,
+                                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
     HidState& state = State();
     std::lock_guard lock(state.mutex);
-    if (securityAttributes != nullptr && securityAttributes->nLength != sizeof(SECURITY_ATTRIBUTES)) {
+    if (securityAttributes != nullptr &&
+        securityAttributes->nLength != sizeof(SECURITY_ATTRIBUTES)) {
         AddViolation(state, "CreateFileA: SECURITY_ATTRIBUTES.nLength is not its size");
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;

@@ -5,5 +5,9 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }
 
-EXTERN_C DWORD WINAPI GetLastError() { return lastError; }
-EXTERN_C void WINAPI SetLastError(DWORD error) { lastError = error; }
+EXTERN_C DWORD WINAPI GetLastError() {
+    return lastError;
+}
+EXTERN_C void WINAPI SetLastError(DWORD error) {
+    lastError = error;
+}

@@ -19,9 +19,11 @@ namespace {
 
 struct NoCaseLess {
     bool operator()(const std::string& a, const std::string& b) const {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-            return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-        });
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [](char x, char y) {
+                                                return std::tolower(static_cast<unsigned char>(x)) <
+                                                       std::tolower(static_cast<unsigned char>(y));
+                                            });
     }
 };
 
@@ -80,7 +82,9 @@ HKEY OpenHandle(Registry& registry, Key* key) {
     return handle;
 }
 
-std::string ValueName(LPCSTR name) { return name != nullptr ? name : ""; }
+std::string ValueName(LPCSTR name) {
+    return name != nullptr ? name : "";
+}
 
 }  // namespace
 
@@ -102,7 +106,8 @@ EXTERN_C LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, D
         current = child.get();
     }
     *result = OpenHandle(registry, current);
-    if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    if (disposition != nullptr)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
 
@@ -121,8 +126,8 @@ EXTERN_C LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PH
     return ERROR_SUCCESS;
 }
 
-EXTERN_C LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
-                                       DWORD dataSize) {
+EXTERN_C LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type,
+                                       const BYTE* data, DWORD dataSize) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     Key* current = KeyOf(registry, key);
@@ -137,8 +142,8 @@ EXTERN_C LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD 
     return ERROR_SUCCESS;
 }
 
-EXTERN_C LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
-                                         LPDWORD dataSize) {
+EXTERN_C LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type,
+                                         LPBYTE data, LPDWORD dataSize) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     Key* current = KeyOf(registry, key);

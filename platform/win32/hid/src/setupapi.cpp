@@ -27,7 +27,9 @@ std::vector<DeviceId>* FindSet(HidState& state, HDEVINFO set, const char* caller
 
 }  // namespace
 
-EXTERN_C void WINAPI HidD_GetHidGuid(LPGUID hidGuid) { *hidGuid = kHidInterfaceClass; }
+EXTERN_C void WINAPI HidD_GetHidGuid(LPGUID hidGuid) {
+    *hidGuid = kHidInterfaceClass;
+}
 
 EXTERN_C HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND,
                                               DWORD flags) {
@@ -75,10 +77,11 @@ EXTERN_C BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO deviceInfoSet, PSP_DEV
     return TRUE;
 }
 
-EXTERN_C BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
-    HDEVINFO deviceInfoSet, PSP_DEVICE_INTERFACE_DATA deviceInterfaceData,
-    PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize, PDWORD requiredSize,
-    PSP_DEVINFO_DATA) {
+EXTERN_C BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO deviceInfoSet,
+                                                      PSP_DEVICE_INTERFACE_DATA deviceInterfaceData,
+                                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
+                                                      DWORD detailSize, PDWORD requiredSize,
+                                                      PSP_DEVINFO_DATA) {
     HidState& state = State();
     std::lock_guard lock(state.mutex);
     if (FindSet(state, deviceInfoSet, "SetupDiGetDeviceInterfaceDetailA") == nullptr) {
@@ -90,7 +93,8 @@ EXTERN_C BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
     DeviceId id = static_cast<DeviceId>(deviceInterfaceData->Reserved - 1);
     Device* device = FindDevice(state, id);
     if (device == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (ShouldFail(state, Call::SetupDiGetDeviceInterfaceDetail, id)) return Fail(ERROR_GEN_FAILURE);
+    if (ShouldFail(state, Call::SetupDiGetDeviceInterfaceDetail, id))
+        return Fail(ERROR_GEN_FAILURE);
     const DWORD pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
     const DWORD needed = pathOffset + static_cast<DWORD>(device->path.size()) + 1;
     if (requiredSize != nullptr) *requiredSize = needed;

@@ -12,18 +12,30 @@ namespace {
 // The integer value of a variant of an integer or Boolean type.
 std::optional<std::int64_t> IntegerOf(const VARIANT& v) {
     switch (v.vt) {
-        case VT_EMPTY: return 0;
-        case VT_I1: return v.cVal;
-        case VT_UI1: return v.bVal;
-        case VT_I2: return v.iVal;
-        case VT_UI2: return v.uiVal;
-        case VT_I4: return v.lVal;
-        case VT_UI4: return v.ulVal;
-        case VT_INT: return v.intVal;
-        case VT_UINT: return v.uintVal;
-        case VT_I8: return v.llVal;
-        case VT_BOOL: return v.boolVal;
-        default: return std::nullopt;
+        case VT_EMPTY:
+            return 0;
+        case VT_I1:
+            return v.cVal;
+        case VT_UI1:
+            return v.bVal;
+        case VT_I2:
+            return v.iVal;
+        case VT_UI2:
+            return v.uiVal;
+        case VT_I4:
+            return v.lVal;
+        case VT_UI4:
+            return v.ulVal;
+        case VT_INT:
+            return v.intVal;
+        case VT_UINT:
+            return v.uintVal;
+        case VT_I8:
+            return v.llVal;
+        case VT_BOOL:
+            return v.boolVal;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -68,8 +80,11 @@ HRESULT StoreInteger(VARIANT& out, std::int64_t value, VARTYPE type) {
             if (!fits(0, UINT16_MAX)) return DISP_E_OVERFLOW;
             out.uiVal = static_cast<USHORT>(value);
             break;
-        case VT_BOOL: out.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
-        default: return DISP_E_TYPEMISMATCH;
+        case VT_BOOL:
+            out.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+            break;
+        default:
+            return DISP_E_TYPEMISMATCH;
     }
     out.vt = type;
     return S_OK;
@@ -86,12 +101,15 @@ EXTERN_C void WINAPI VariantInit(VARIANTARG* variant) {
 EXTERN_C HRESULT WINAPI VariantClear(VARIANTARG* variant) {
     if (variant == nullptr) return E_INVALIDARG;
     switch (variant->vt) {
-        case VT_BSTR: SysFreeString(variant->bstrVal); break;
+        case VT_BSTR:
+            SysFreeString(variant->bstrVal);
+            break;
         case VT_UNKNOWN:
         case VT_DISPATCH:
             if (variant->punkVal != nullptr) variant->punkVal->Release();
             break;
-        default: break;
+        default:
+            break;
     }
     VariantInit(variant);
     return S_OK;
@@ -112,8 +130,8 @@ EXTERN_C HRESULT WINAPI VariantCopy(VARIANTARG* destination, const VARIANTARG* s
     return S_OK;
 }
 
-EXTERN_C HRESULT WINAPI VariantChangeType(VARIANTARG* destination, const VARIANTARG* source,
-                                          USHORT, VARTYPE type) {
+EXTERN_C HRESULT WINAPI VariantChangeType(VARIANTARG* destination, const VARIANTARG* source, USHORT,
+                                          VARTYPE type) {
     if (destination == nullptr || source == nullptr) return E_INVALIDARG;
     VARIANT value;
     VariantInit(&value);
@@ -124,13 +142,26 @@ EXTERN_C HRESULT WINAPI VariantChangeType(VARIANTARG* destination, const VARIANT
         VARTYPE base = static_cast<VARTYPE>(source->vt & ~VT_BYREF);
         direct.vt = base;
         switch (base) {
-            case VT_VARIANT: direct = *source->pvarVal; break;
-            case VT_BSTR: direct.bstrVal = *source->pbstrVal; break;
-            case VT_I2: direct.iVal = *source->piVal; break;
-            case VT_I4: direct.lVal = *source->plVal; break;
-            case VT_UI1: direct.bVal = *source->pbVal; break;
-            case VT_BOOL: direct.boolVal = *source->pboolVal; break;
-            default: return DISP_E_TYPEMISMATCH;
+            case VT_VARIANT:
+                direct = *source->pvarVal;
+                break;
+            case VT_BSTR:
+                direct.bstrVal = *source->pbstrVal;
+                break;
+            case VT_I2:
+                direct.iVal = *source->piVal;
+                break;
+            case VT_I4:
+                direct.lVal = *source->plVal;
+                break;
+            case VT_UI1:
+                direct.bVal = *source->pbVal;
+                break;
+            case VT_BOOL:
+                direct.boolVal = *source->pboolVal;
+                break;
+            default:
+                return DISP_E_TYPEMISMATCH;
         }
         if ((direct.vt & VT_BYREF) != 0) return DISP_E_TYPEMISMATCH;
     }

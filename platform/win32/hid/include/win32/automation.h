@@ -121,8 +121,16 @@ struct EXCEPINFO {
 // platform order, are declared.
 struct ITypeInfo : IUnknown {};
 
-enum TYPEKIND { TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH,
-                TKIND_COCLASS, TKIND_ALIAS, TKIND_UNION };
+enum TYPEKIND {
+    TKIND_ENUM,
+    TKIND_RECORD,
+    TKIND_MODULE,
+    TKIND_INTERFACE,
+    TKIND_DISPATCH,
+    TKIND_COCLASS,
+    TKIND_ALIAS,
+    TKIND_UNION
+};
 
 struct ITypeLib : IUnknown {
     virtual UINT STDMETHODCALLTYPE GetTypeInfoCount() = 0;
@@ -133,8 +141,7 @@ struct ITypeLib : IUnknown {
 
 struct IDispatch : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid,
-                                                  ITypeInfo** typeInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count,
                                                     LCID lcid, DISPID* dispIds) = 0;
     virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags,
@@ -163,35 +170,34 @@ struct ISupportErrorInfo : IUnknown {
 };
 
 EXTERN_C {
+    extern const IID IID_IDispatch;
+    extern const IID IID_IErrorInfo;
+    extern const IID IID_ICreateErrorInfo;
+    extern const IID IID_ISupportErrorInfo;
 
-extern const IID IID_IDispatch;
-extern const IID IID_IErrorInfo;
-extern const IID IID_ICreateErrorInfo;
-extern const IID IID_ISupportErrorInfo;
+    BSTR WINAPI SysAllocString(const OLECHAR* text);
+    BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length);
+    // Freeing a string the simulation did not allocate (or freed already) is
+    // recorded as a violation and otherwise ignored.
+    void WINAPI SysFreeString(BSTR text);
+    UINT WINAPI SysStringLen(BSTR text);
+    UINT WINAPI SysStringByteLen(BSTR text);
 
-BSTR WINAPI SysAllocString(const OLECHAR* text);
-BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length);
-// Freeing a string the simulation did not allocate (or freed already) is
-// recorded as a violation and otherwise ignored.
-void WINAPI SysFreeString(BSTR text);
-UINT WINAPI SysStringLen(BSTR text);
-UINT WINAPI SysStringByteLen(BSTR text);
+    void WINAPI VariantInit(VARIANTARG * variant);
+    HRESULT WINAPI VariantClear(VARIANTARG * variant);
+    HRESULT WINAPI VariantCopy(VARIANTARG * destination, const VARIANTARG* source);
+    // Converts between the integer types, VT_BOOL and VT_BSTR (decimal text);
+    // other combinations answer DISP_E_TYPEMISMATCH. By-reference sources are
+    // read through. destination may equal source.
+    HRESULT WINAPI VariantChangeType(VARIANTARG * destination, const VARIANTARG* source,
+                                     USHORT flags, VARTYPE type);
 
-void WINAPI VariantInit(VARIANTARG* variant);
-HRESULT WINAPI VariantClear(VARIANTARG* variant);
-HRESULT WINAPI VariantCopy(VARIANTARG* destination, const VARIANTARG* source);
-// Converts between the integer types, VT_BOOL and VT_BSTR (decimal text);
-// other combinations answer DISP_E_TYPEMISMATCH. By-reference sources are
-// read through. destination may equal source.
-HRESULT WINAPI VariantChangeType(VARIANTARG* destination, const VARIANTARG* source, USHORT flags,
-                                 VARTYPE type);
+    // The calling thread's error information (reserved must be 0).
+    HRESULT WINAPI SetErrorInfo(ULONG reserved, IErrorInfo * errorInfo);
+    HRESULT WINAPI GetErrorInfo(ULONG reserved, IErrorInfo * *errorInfo);
+    HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo * *errorInfo);
 
-// The calling thread's error information (reserved must be 0).
-HRESULT WINAPI SetErrorInfo(ULONG reserved, IErrorInfo* errorInfo);
-HRESULT WINAPI GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo);
-HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo** errorInfo);
-
-HRESULT WINAPI LoadRegTypeLib(REFGUID libId, WORD majorVersion, WORD minorVersion, LCID lcid,
-                              ITypeLib** typeLib);
+    HRESULT WINAPI LoadRegTypeLib(REFGUID libId, WORD majorVersion, WORD minorVersion, LCID lcid,
+                                  ITypeLib * *typeLib);
 
 }  // EXTERN_C

@@ -39,24 +39,23 @@ using LPFNCANUNLOADNOW = HRESULT(STDAPICALLTYPE*)();
 #define RPC_E_CHANGED_MODE ((HRESULT)0x80010106L)
 
 EXTERN_C {
+    extern const IID IID_NULL;
+    extern const IID IID_IUnknown;
+    extern const IID IID_IClassFactory;
 
-extern const IID IID_NULL;
-extern const IID IID_IUnknown;
-extern const IID IID_IClassFactory;
-
-HRESULT WINAPI CoInitialize(LPVOID reserved);
-HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
-void WINAPI CoUninitialize();
-HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD clsContext, REFIID riid,
-                                LPVOID* object);
-HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD clsContext, LPVOID serverInfo, REFIID riid,
-                                LPVOID* object);
-// Unloads every server library whose DllCanUnloadNow answers S_OK.
-void WINAPI CoFreeUnusedLibraries();
-// Reads HKEY_CLASSES_ROOT\<progId>\CLSID.
-HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
-// Parses "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}".
-HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid);
-int WINAPI StringFromGUID2(REFGUID guid, LPOLESTR text, int capacity);
+    HRESULT WINAPI CoInitialize(LPVOID reserved);
+    HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
+    void WINAPI CoUninitialize();
+    HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD clsContext, REFIID riid,
+                                    LPVOID * object);
+    HRESULT WINAPI CoGetClassObject(REFCLSID clsid, DWORD clsContext, LPVOID serverInfo,
+                                    REFIID riid, LPVOID * object);
+    // Unloads every server library whose DllCanUnloadNow answers S_OK.
+    void WINAPI CoFreeUnusedLibraries();
+    // Reads HKEY_CLASSES_ROOT\<progId>\CLSID.
+    HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
+    // Parses "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}".
+    HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid);
+    int WINAPI StringFromGUID2(REFGUID guid, LPOLESTR text, int capacity);
 
 }  // EXTERN_C

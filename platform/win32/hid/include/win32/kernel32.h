@@ -56,53 +56,52 @@ using LPOVERLAPPED = OVERLAPPED*;
 #define CP_UTF8 65001
 
 EXTERN_C {
+    DWORD WINAPI GetLastError();
+    void WINAPI SetLastError(DWORD error);
 
-DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD error);
+    // Opens a simulated HID device by its device-interface path. The handle is
+    // overlapped when dwFlagsAndAttributes holds FILE_FLAG_OVERLAPPED.
+    HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                              LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                              DWORD flagsAndAttributes, HANDLE templateFile);
 
-// Opens a simulated HID device by its device-interface path. The handle is
-// overlapped when dwFlagsAndAttributes holds FILE_FLAG_OVERLAPPED.
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                          DWORD flagsAndAttributes, HANDLE templateFile);
+    // Reads one input report. On an overlapped handle the read completes at once
+    // when a report is queued and otherwise stays pending (ERROR_IO_PENDING) until a
+    // report arrives, CancelIo or CloseHandle. On a synchronous handle the call
+    // blocks; the virtual clock then moves to the next scheduled report.
+    BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD numberOfBytesToRead,
+                         LPDWORD numberOfBytesRead, LPOVERLAPPED overlapped);
+    // Writes one output report; the device takes it at once.
+    BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD numberOfBytesToWrite,
+                          LPDWORD numberOfBytesWritten, LPOVERLAPPED overlapped);
+    // Ends the calling thread's pending reads on the handle with ERROR_OPERATION_ABORTED.
+    BOOL WINAPI CancelIo(HANDLE file);
+    BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
+                                    LPDWORD numberOfBytesTransferred, BOOL wait);
+    BOOL WINAPI CloseHandle(HANDLE object);
 
-// Reads one input report. On an overlapped handle the read completes at once
-// when a report is queued and otherwise stays pending (ERROR_IO_PENDING) until a
-// report arrives, CancelIo or CloseHandle. On a synchronous handle the call
-// blocks; the virtual clock then moves to the next scheduled report.
-BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD numberOfBytesToRead,
-                     LPDWORD numberOfBytesRead, LPOVERLAPPED overlapped);
-// Writes one output report; the device takes it at once.
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD numberOfBytesToWrite,
-                      LPDWORD numberOfBytesWritten, LPOVERLAPPED overlapped);
-// Ends the calling thread's pending reads on the handle with ERROR_OPERATION_ABORTED.
-BOOL WINAPI CancelIo(HANDLE file);
-BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
-                                LPDWORD numberOfBytesTransferred, BOOL wait);
-BOOL WINAPI CloseHandle(HANDLE object);
+    // Events are unnamed in the simulation; a non-empty name is rejected.
+    HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
+                               BOOL initialState, LPCSTR name);
+    BOOL WINAPI SetEvent(HANDLE event);
+    BOOL WINAPI ResetEvent(HANDLE event);
+    // Waits on an event; the time-out runs on the virtual clock.
+    DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
-// Events are unnamed in the simulation; a non-empty name is rejected.
-HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
-                           BOOL initialState, LPCSTR name);
-BOOL WINAPI SetEvent(HANDLE event);
-BOOL WINAPI ResetEvent(HANDLE event);
-// Waits on an event; the time-out runs on the virtual clock.
-DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+    // The loader: LoadLibraryA dlopens the file and, on its first load, calls its
+    // exported DllMain with DLL_PROCESS_ATTACH, as the platform's loader does.
+    HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
+    BOOL WINAPI FreeLibrary(HMODULE module);
+    FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+    DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 
-// The loader: LoadLibraryA dlopens the file and, on its first load, calls its
-// exported DllMain with DLL_PROCESS_ATTACH, as the platform's loader does.
-HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
-BOOL WINAPI FreeLibrary(HMODULE module);
-FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
-
-// The simulation's ANSI code page is Latin-1: characters up to U+00FF become
-// one byte of the same value, all others the default character ('?').
-// CP_UTF8 is supported as well.
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wideCharStr, int wideCharCount,
-                               LPSTR multiByteStr, int multiByteCount, LPCCH defaultChar,
-                               LPBOOL usedDefaultChar);
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH multiByteStr,
-                               int multiByteCount, LPWSTR wideCharStr, int wideCharCount);
+    // The simulation's ANSI code page is Latin-1: characters up to U+00FF become
+    // one byte of the same value, all others the default character ('?').
+    // CP_UTF8 is supported as well.
+    int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wideCharStr,
+                                   int wideCharCount, LPSTR multiByteStr, int multiByteCount,
+                                   LPCCH defaultChar, LPBOOL usedDefaultChar);
+    int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH multiByteStr,
+                                   int multiByteCount, LPWSTR wideCharStr, int wideCharCount);
 
 }  // EXTERN_C

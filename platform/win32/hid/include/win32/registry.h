@@ -26,20 +26,18 @@ using LSTATUS = LONG;
 #define REG_OPENED_EXISTING_KEY 0x00000002UL
 
 EXTERN_C {
-
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
-                               DWORD options, REGSAM samDesired,
-                               const struct SECURITY_ATTRIBUTES* securityAttributes,
-                               PHKEY result, LPDWORD disposition);
-LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM samDesired,
-                             PHKEY result);
-// A null or empty valueName is the key's default value.
-LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                              const BYTE* data, DWORD dataSize);
-LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
-                                LPBYTE data, LPDWORD dataSize);
-// Fails with ERROR_ACCESS_DENIED while the key has subkeys, as on the platform.
-LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
-LSTATUS WINAPI RegCloseKey(HKEY key);
+    LSTATUS WINAPI RegCreateKeyExA(
+        HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM samDesired,
+        const struct SECURITY_ATTRIBUTES* securityAttributes, PHKEY result, LPDWORD disposition);
+    LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM samDesired,
+                                 PHKEY result);
+    // A null or empty valueName is the key's default value.
+    LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                                  const BYTE* data, DWORD dataSize);
+    LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                                    LPBYTE data, LPDWORD dataSize);
+    // Fails with ERROR_ACCESS_DENIED while the key has subkeys, as on the platform.
+    LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+    LSTATUS WINAPI RegCloseKey(HKEY key);
 
 }  // EXTERN_C

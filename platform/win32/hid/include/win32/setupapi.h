@@ -40,22 +40,21 @@ struct SP_DEVICE_INTERFACE_DETAIL_DATA_A {
 using PSP_DEVICE_INTERFACE_DETAIL_DATA_A = SP_DEVICE_INTERFACE_DETAIL_DATA_A*;
 
 EXTERN_C {
-
-// A snapshot of the devices that expose the class's interface (with
-// DIGCF_PRESENT: those present now). Needs DIGCF_DEVICEINTERFACE.
-HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
-                                     DWORD flags);
-// FALSE with ERROR_NO_MORE_ITEMS past the last interface; cbSize must be
-// sizeof(SP_DEVICE_INTERFACE_DATA).
-BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData,
-                                        const GUID* interfaceClassGuid, DWORD memberIndex,
-                                        PSP_DEVICE_INTERFACE_DATA deviceInterfaceData);
-// Without a buffer: FALSE with ERROR_INSUFFICIENT_BUFFER and the required size.
-// With one: its cbSize must be sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A).
-BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
-    HDEVINFO deviceInfoSet, PSP_DEVICE_INTERFACE_DATA deviceInterfaceData,
-    PSP_DEVICE_INTERFACE_DETAIL_DATA_A deviceInterfaceDetailData,
-    DWORD deviceInterfaceDetailDataSize, PDWORD requiredSize, PSP_DEVINFO_DATA deviceInfoData);
-BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
+    // A snapshot of the devices that expose the class's interface (with
+    // DIGCF_PRESENT: those present now). Needs DIGCF_DEVICEINTERFACE.
+    HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
+                                         DWORD flags);
+    // FALSE with ERROR_NO_MORE_ITEMS past the last interface; cbSize must be
+    // sizeof(SP_DEVICE_INTERFACE_DATA).
+    BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData,
+                                            const GUID* interfaceClassGuid, DWORD memberIndex,
+                                            PSP_DEVICE_INTERFACE_DATA deviceInterfaceData);
+    // Without a buffer: FALSE with ERROR_INSUFFICIENT_BUFFER and the required size.
+    // With one: its cbSize must be sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A).
+    BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
+        HDEVINFO deviceInfoSet, PSP_DEVICE_INTERFACE_DATA deviceInterfaceData,
+        PSP_DEVICE_INTERFACE_DETAIL_DATA_A deviceInterfaceDetailData,
+        DWORD deviceInterfaceDetailDataSize, PDWORD requiredSize, PSP_DEVINFO_DATA deviceInfoData);
+    BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
 
 }  // EXTERN_C
