@@ -4,13 +4,18 @@
 #pragma once
 
 #ifdef _WIN32
+// <windows.h> comes first: the others build on its types.
+#include <windows.h>
+
 #include <ole2.h>
 #include <oleauto.h>
 #include <olectl.h>
 #include <setupapi.h>
-#include <windows.h>
+// The HID headers: <hidpi.h> (capabilities) before <hidsdi.h> (HidD_*),
+// wrapped for C linkage, which not every edition of them declares.
 extern "C" {
 #include <hidpi.h>
+
 #include <hidsdi.h>
 }
 // DllMain is found through the image's entry point; the exports are named in
