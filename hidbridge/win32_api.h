@@ -11,11 +11,9 @@
 #include <oleauto.h>
 #include <olectl.h>
 #include <setupapi.h>
-// The HID headers: <hidpi.h> (capabilities) before <hidsdi.h> (HidD_*),
-// wrapped for C linkage, which not every edition of them declares.
+// The HID client header (it brings <hidusage.h> and <hidpi.h>), wrapped for
+// C linkage, which not every edition of it declares.
 extern "C" {
-#include <hidpi.h>
-
 #include <hidsdi.h>
 }
 // DllMain is found through the image's entry point; the exports are named in
