@@ -41,6 +41,8 @@ struct Key {
 struct Registry {
     std::mutex mutex;
     std::unique_ptr<Key> classesRoot = std::make_unique<Key>();
+    // Deleted keys that open handles still refer to.
+    std::vector<std::unique_ptr<Key>> detached;
     std::map<HKEY, Key*> openKeys;
     ULONG_PTR nextKey = 0x1000;
 };
@@ -183,14 +185,12 @@ EXTERN_C LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
     if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
     // Open handles to the key stay valid handles but see a deleted key.
-    for (auto& open : registry.openKeys) {
-        if (open.second == it->second.get()) {
-            open.second->deleted = true;
-            std::unique_ptr<Key> orphan = std::move(it->second);
-            parent->subkeys.erase(it);
-            orphan.release();  // kept alive for the open handle; freed on close
-            return ERROR_SUCCESS;
-        }
+    Key* target = it->second.get();
+    bool open = std::any_of(registry.openKeys.begin(), registry.openKeys.end(),
+                            [&](auto& entry) { return entry.second == target; });
+    if (open) {
+        target->deleted = true;
+        registry.detached.push_back(std::move(it->second));
     }
     parent->subkeys.erase(it);
     return ERROR_SUCCESS;
@@ -205,13 +205,7 @@ EXTERN_C LSTATUS WINAPI RegCloseKey(HKEY key) {
         win32sim::detail::RecordViolation("RegCloseKey: key handle is not open");
         return ERROR_INVALID_HANDLE;
     }
-    Key* target = it->second;
     registry.openKeys.erase(it);
-    if (target->deleted) {
-        bool stillOpen = std::any_of(registry.openKeys.begin(), registry.openKeys.end(),
-                                     [&](auto& open) { return open.second == target; });
-        if (!stillOpen) delete target;
-    }
     return ERROR_SUCCESS;
 }
 
@@ -219,6 +213,7 @@ void win32sim::detail::ClearRegistry() {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     registry.classesRoot = std::make_unique<Key>();
+    registry.detached.clear();
     registry.openKeys.clear();
 }
 
