@@ -74,7 +74,8 @@ EXTERN_C {
     // Writes one output report; the device takes it at once.
     BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD numberOfBytesToWrite,
                           LPDWORD numberOfBytesWritten, LPOVERLAPPED overlapped);
-    // Ends the calling thread's pending reads on the handle with ERROR_OPERATION_ABORTED.
+    // Ends the pending reads on the handle with ERROR_OPERATION_ABORTED (the
+// platform ends only the calling thread's; the simulation ends all).
     BOOL WINAPI CancelIo(HANDLE file);
     BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
                                     LPDWORD numberOfBytesTransferred, BOOL wait);

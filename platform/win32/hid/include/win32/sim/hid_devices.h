@@ -32,9 +32,10 @@ void RemoveHidDevice(DeviceId device);
 void ReplugHidDevice(DeviceId device);
 std::string DevicePath(DeviceId device);
 
-// Input reports, byte 0 being the report id. A report is read once; a read
-// copies at most the reader's buffer length and zero-fills the rest of the
-// report length.
+// Input reports, byte 0 being the report id. Each report is read once, by
+// whichever handle on the device reads first (the platform queues per
+// handle); a read copies at most the reader's buffer length and leaves the
+// rest of the buffer as it was.
 void ScheduleInputReport(DeviceId device, Bytes report, std::uint64_t atMilliseconds);
 void QueueInputReport(DeviceId device, Bytes report);  // arrives now
 // Delivers a report from another thread, in real time, waking a blocked reader.
