@@ -41,6 +41,12 @@ HRESULT STDMETHODCALLTYPE HidPort::ReadData(SHORT* readTimeout, BSTR* result) {
 }
 
 HRESULT HidPort::ReadReportTimed(SHORT readTimeout, BSTR* result) {
+    // Without the event (its creation failed) there is nothing to wait on: the
+    // read ends as a failed wait, and the next call's search creates it anew.
+    if (readEvent == nullptr) {
+        deviceFound = VARIANT_FALSE;
+        return ReturnText(AsciiText("ERROR READREPORT"), result);
+    }
     std::vector<BYTE> buffer(inputReportLength, 0);
     DWORD bytesRead = 0;
     BOOL completed =
