@@ -75,7 +75,7 @@ EXTERN_C {
     BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD numberOfBytesToWrite,
                           LPDWORD numberOfBytesWritten, LPOVERLAPPED overlapped);
     // Ends the pending reads on the handle with ERROR_OPERATION_ABORTED (the
-// platform ends only the calling thread's; the simulation ends all).
+    // platform ends only the calling thread's; the simulation ends all).
     BOOL WINAPI CancelIo(HANDLE file);
     BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
                                     LPDWORD numberOfBytesTransferred, BOOL wait);
