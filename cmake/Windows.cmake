@@ -8,7 +8,7 @@ function(zov_add_test)
 endfunction()
 set(ZOV_BENCHMARKS OFF)
 
-foreach(component filters hidbridge)
+foreach(component filters hidbridge tests/wine/client)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${component}/CMakeLists.txt)
     add_subdirectory(${component})
   endif()

@@ -17,7 +17,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 // DllMain is found through the image's entry point; the exports are named in
-// hidbridge.def.
+// hidbridge32.def and hidbridge64.def.
 #define HIDBRIDGE_DLLMAIN extern "C" BOOL WINAPI
 #else
 #include "win32/api.h"

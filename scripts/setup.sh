@@ -4,9 +4,10 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-  # Windows builds of the user-mode deliverables, and wine to run them.
+  # Windows builds of the user-mode deliverables (libwine-dev: the base IDL files
+  # for the type library), and wine to run them.
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-  binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64)
+  binutils-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64)
 
 missing=()
 for package in "${packages[@]}"; do
