@@ -1,12 +1,3 @@
-# Cross build for Windows with Debian's mingw-w64 (x86_64), posix thread model.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(ZOV_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${ZOV_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZOV_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${ZOV_MINGW_PREFIX}-windres)
-set(ZOV_WIDL ${ZOV_MINGW_PREFIX}-widl)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZOV_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# 64-bit Windows (PE32+), the images the wine tests run.
+set(ZOV_MINGW_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

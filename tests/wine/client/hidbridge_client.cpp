@@ -19,7 +19,9 @@ void Check(bool ok, const char* what) {
     if (!ok) ++failures;
 }
 
-bool IsEmptyText(BSTR text) { return SysStringLen(text) == 0; }
+bool IsEmptyText(BSTR text) {
+    return SysStringLen(text) == 0;
+}
 
 // The description of the calling thread's error information, if any.
 bool HasReadableErrorInfo(IUnknown* object) {
@@ -31,7 +33,8 @@ bool HasReadableErrorInfo(IUnknown* object) {
     IErrorInfo* info = nullptr;
     if (!supported || GetErrorInfo(0, &info) != S_OK || info == nullptr) return false;
     BSTR description = nullptr;
-    const bool readable = SUCCEEDED(info->GetDescription(&description)) && !IsEmptyText(description);
+    const bool readable =
+        SUCCEEDED(info->GetDescription(&description)) && !IsEmptyText(description);
     if (readable) std::printf("   description: %ls\n", description);
     SysFreeString(description);
     info->Release();
@@ -101,8 +104,8 @@ void CallThroughDispatch(_HidPort* port, IDispatch* dispatch, ITypeInfo* typeInf
     VariantInit(&argument);
     V_VT(&argument) = VT_I2 | VT_BYREF;
     V_I2REF(&argument) = &timeout;
-    Check(SUCCEEDED(InvokeMethod(dispatch, typeInfo, port, 0x6003000A, &argument, 1, &result,
-                                 nullptr)) &&
+    Check(SUCCEEDED(
+              InvokeMethod(dispatch, typeInfo, port, 0x6003000A, &argument, 1, &result, nullptr)) &&
               V_VT(&result) == VT_BSTR && IsEmptyText(V_BSTR(&result)),
           "Invoke ReadData returns the empty text");
     VariantClear(&result);
