@@ -10,8 +10,11 @@
 #include <fcntl.h>
 #include <io.h>
 namespace {
+// A console read of a large buffer can fail on older Windows (the console
+// host's buffer is small); 16 KiB per read is safe and costs nothing on pipes.
+constexpr std::size_t kLargestRead = 16 * 1024;
 long readRaw(unsigned char* buffer, std::size_t size) {
-    return _read(0, buffer, static_cast<unsigned>(size));
+    return _read(0, buffer, static_cast<unsigned>(size < kLargestRead ? size : kLargestRead));
 }
 // Standard input is read in binary (the reader skips carriage returns itself,
 // and text mode would end the input at a Ctrl-Z byte); standard output keeps
