@@ -2,6 +2,8 @@
 // error information (IErrorInfo) whose description says what went wrong.
 #pragma once
 
+#include <new>
+
 #include "win32_api.h"
 
 namespace hidbridge {
@@ -23,5 +25,16 @@ HRESULT ErrorResult(BridgeError error);
 // Sets the thread's error information for the error and returns its HRESULT.
 // The description's %ld fields are filled from first and second.
 HRESULT RaiseError(BridgeError error, long first = 0, long second = 0);
+
+// Runs a method's body. An allocation failure inside it becomes E_OUTOFMEMORY
+// with error information: no exception may cross the COM boundary.
+template <class Body>
+HRESULT GuardAllocation(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return RaiseError(BridgeError::OutOfMemory);
+    }
+}
 
 }  // namespace hidbridge

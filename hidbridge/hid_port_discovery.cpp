@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "com_error.h"
 #include "hid_port.h"
 #include "scanner_ids.h"
 
@@ -33,56 +34,59 @@ std::string InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData)
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE HidPort::FindTheHid(VARIANT_BOOL* result) {
-    if (result == nullptr) return E_POINTER;
-    deviceFound = VARIANT_FALSE;
-    // Handles of an earlier search are closed before they are replaced.
-    CloseDeviceHandles();
-    securityAttributes.nLength = sizeof(SECURITY_ATTRIBUTES);
-    securityAttributes.lpSecurityDescriptor = nullptr;
-    securityAttributes.bInheritHandle = TRUE;
+    return GuardAllocation([&]() -> HRESULT {
+        if (result == nullptr) return E_POINTER;
+        deviceFound = VARIANT_FALSE;
+        // Handles of an earlier search are closed before they are replaced.
+        CloseDeviceHandles();
+        securityAttributes.nLength = sizeof(SECURITY_ATTRIBUTES);
+        securityAttributes.lpSecurityDescriptor = nullptr;
+        securityAttributes.bInheritHandle = TRUE;
 
-    GUID hidClass;
-    HidD_GetHidGuid(&hidClass);
-    HDEVINFO set =
-        SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    bool found = false;
-    if (set != INVALID_HANDLE_VALUE) {
-        for (DWORD index = 0; !found; ++index) {
-            SP_DEVICE_INTERFACE_DATA interfaceData{};
-            interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-            if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, index, &interfaceData)) break;
-            std::string path = InterfacePath(set, interfaceData);
-            if (path.empty()) continue;
-            ioHandle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &securityAttributes,
-                                   OPEN_EXISTING, 0, nullptr);
-            // Cleared for every device, so one whose attributes cannot be read
-            // never matches.
-            HIDD_ATTRIBUTES attributes{};
-            attributes.Size = sizeof(HIDD_ATTRIBUTES);
-            if (ioHandle != INVALID_HANDLE_VALUE && HidD_GetAttributes(ioHandle, &attributes) &&
-                IsScanner(attributes.VendorID, attributes.ProductID)) {
-                found = true;
-                devicePath = path;
-            } else {
-                CloseDeviceHandles();
+        GUID hidClass;
+        HidD_GetHidGuid(&hidClass);
+        HDEVINFO set = SetupDiGetClassDevsA(&hidClass, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        bool found = false;
+        if (set != INVALID_HANDLE_VALUE) {
+            for (DWORD index = 0; !found; ++index) {
+                SP_DEVICE_INTERFACE_DATA interfaceData{};
+                interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+                if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, index, &interfaceData))
+                    break;
+                std::string path = InterfacePath(set, interfaceData);
+                if (path.empty()) continue;
+                ioHandle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, &securityAttributes,
+                                       OPEN_EXISTING, 0, nullptr);
+                // Cleared for every device, so one whose attributes cannot be read
+                // never matches.
+                HIDD_ATTRIBUTES attributes{};
+                attributes.Size = sizeof(HIDD_ATTRIBUTES);
+                if (ioHandle != INVALID_HANDLE_VALUE && HidD_GetAttributes(ioHandle, &attributes) &&
+                    IsScanner(attributes.VendorID, attributes.ProductID)) {
+                    found = true;
+                    devicePath = path;
+                } else {
+                    CloseDeviceHandles();
+                }
             }
+            SetupDiDestroyDeviceInfoList(set);
         }
-        SetupDiDestroyDeviceInfoList(set);
-    }
 
-    if (!found) {
-        *result = VARIANT_FALSE;
+        if (!found) {
+            *result = VARIANT_FALSE;
+            return S_OK;
+        }
+        deviceFound = VARIANT_TRUE;
+        QueryCapabilities();
+        readHandle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &securityAttributes,
+                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        PrepareOverlappedRead();
+        *result = VARIANT_TRUE;
         return S_OK;
-    }
-    deviceFound = VARIANT_TRUE;
-    QueryCapabilities();
-    readHandle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, &securityAttributes, OPEN_EXISTING,
-                             FILE_FLAG_OVERLAPPED, nullptr);
-    PrepareOverlappedRead();
-    *result = VARIANT_TRUE;
-    return S_OK;
+    });
 }
 
 // Failures leave the lengths as they were.

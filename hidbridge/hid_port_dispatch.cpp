@@ -130,46 +130,48 @@ HRESULT STDMETHODCALLTYPE HidPort::GetIDsOfNames(REFIID riid, LPOLESTR* names, U
 HRESULT STDMETHODCALLTYPE HidPort::Invoke(DISPID dispId, REFIID riid, LCID, WORD flags,
                                           DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
                                           UINT* argErr) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    const DispatchMember* member = FindMember(dispId);
-    if (member == nullptr || (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == 0) {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    if (params == nullptr) return E_INVALIDARG;
-    if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-    const UINT expected = member->argument == ArgumentKind::None ? 0 : 1;
-    if (params->cArgs != expected) return DISP_E_BADPARAMCOUNT;
-    if (expected > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
-
-    VARIANT converted;
-    VariantInit(&converted);
-    DispatchArgument argument;
-    if (expected > 0) {
-        HRESULT hr = ResolveArgument(params->rgvarg[0], member->argument, converted, argument);
-        if (FAILED(hr)) {
-            if (argErr != nullptr) *argErr = 0;
-            return hr;
+    return GuardAllocation([&]() -> HRESULT {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        const DispatchMember* member = FindMember(dispId);
+        if (member == nullptr || (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == 0) {
+            return DISP_E_MEMBERNOTFOUND;
         }
-    }
+        if (params == nullptr) return E_INVALIDARG;
+        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+        const UINT expected = member->argument == ArgumentKind::None ? 0 : 1;
+        if (params->cArgs != expected) return DISP_E_BADPARAMCOUNT;
+        if (expected > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
 
-    VARIANT value;
-    VariantInit(&value);
-    HRESULT hr = member->call(*this, argument, value);
-    VariantClear(&converted);
-    if (FAILED(hr)) {
-        // The method left no result; the failure goes to the caller as an
-        // exception. Without an EXCEPINFO record the error information stays
-        // on the thread for GetErrorInfo.
+        VARIANT converted;
+        VariantInit(&converted);
+        DispatchArgument argument;
+        if (expected > 0) {
+            HRESULT hr = ResolveArgument(params->rgvarg[0], member->argument, converted, argument);
+            if (FAILED(hr)) {
+                if (argErr != nullptr) *argErr = 0;
+                return hr;
+            }
+        }
+
+        VARIANT value;
         VariantInit(&value);
-        if (excepInfo != nullptr) FillExcepInfo(hr, *excepInfo);
-        return DISP_E_EXCEPTION;
-    }
-    if (result != nullptr) {
-        *result = value;
-    } else {
-        VariantClear(&value);
-    }
-    return S_OK;
+        HRESULT hr = member->call(*this, argument, value);
+        VariantClear(&converted);
+        if (FAILED(hr)) {
+            // The method left no result; the failure goes to the caller as an
+            // exception. Without an EXCEPINFO record the error information stays
+            // on the thread for GetErrorInfo.
+            VariantInit(&value);
+            if (excepInfo != nullptr) FillExcepInfo(hr, *excepInfo);
+            return DISP_E_EXCEPTION;
+        }
+        if (result != nullptr) {
+            *result = value;
+        } else {
+            VariantClear(&value);
+        }
+        return S_OK;
+    });
 }
 
 }  // namespace hidbridge

@@ -29,15 +29,17 @@ HRESULT ReturnHex(const std::vector<BYTE>& buffer, std::size_t from, BSTR* resul
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE HidPort::ReadData(SHORT* readTimeout, BSTR* result) {
-    if (readTimeout == nullptr || result == nullptr) return E_POINTER;
-    *result = nullptr;
-    // A negative time-out would be a wait of about 49 days; it is rejected.
-    if (*readTimeout < 0) return RaiseError(BridgeError::NegativeTimeout, *readTimeout);
-    EnsureDevice();
-    // No device, or one without input reports: the empty text.
-    if (!deviceFound || inputReportLength == 0)
-        return ReturnText(SysAllocStringLen(nullptr, 0), result);
-    return ReadReportTimed(*readTimeout, result);
+    return GuardAllocation([&]() -> HRESULT {
+        if (readTimeout == nullptr || result == nullptr) return E_POINTER;
+        *result = nullptr;
+        // A negative time-out would be a wait of about 49 days; it is rejected.
+        if (*readTimeout < 0) return RaiseError(BridgeError::NegativeTimeout, *readTimeout);
+        EnsureDevice();
+        // No device, or one without input reports: the empty text.
+        if (!deviceFound || inputReportLength == 0)
+            return ReturnText(SysAllocStringLen(nullptr, 0), result);
+        return ReadReportTimed(*readTimeout, result);
+    });
 }
 
 HRESULT HidPort::ReadReportTimed(SHORT readTimeout, BSTR* result) {
@@ -79,10 +81,12 @@ HRESULT HidPort::ReadReportTimed(SHORT readTimeout, BSTR* result) {
 }
 
 HRESULT STDMETHODCALLTYPE HidPort::ReadDataDirect(BSTR* result) {
-    if (result == nullptr) return E_POINTER;
-    *result = nullptr;
-    EnsureDevice();
-    return ReadReportDirect(result);
+    return GuardAllocation([&]() -> HRESULT {
+        if (result == nullptr) return E_POINTER;
+        *result = nullptr;
+        EnsureDevice();
+        return ReadReportDirect(result);
+    });
 }
 
 // The direct read uses an OVERLAPPED record of its own (offsets 0, no event),
@@ -98,17 +102,20 @@ HRESULT HidPort::ReadReportDirect(BSTR* result) {
 }
 
 HRESULT STDMETHODCALLTYPE HidPort::WriteData(BSTR* writeString, BSTR* result) {
-    if (writeString == nullptr || result == nullptr) return E_POINTER;
-    *result = nullptr;
-    HexParse parsed = ParseHexText(*writeString, SysStringLen(*writeString));
-    if (parsed.badPosition) {
-        return RaiseError(BridgeError::NotHexadecimal, static_cast<long>(*parsed.badPosition) + 1);
-    }
-    EnsureDevice();
-    outputReportData = std::move(parsed.bytes);
-    HRESULT hr = WriteReport(result);
-    outputReportData.clear();
-    return hr;
+    return GuardAllocation([&]() -> HRESULT {
+        if (writeString == nullptr || result == nullptr) return E_POINTER;
+        *result = nullptr;
+        HexParse parsed = ParseHexText(*writeString, SysStringLen(*writeString));
+        if (parsed.badPosition) {
+            return RaiseError(BridgeError::NotHexadecimal,
+                              static_cast<long>(*parsed.badPosition) + 1);
+        }
+        EnsureDevice();
+        outputReportData = std::move(parsed.bytes);
+        HRESULT hr = WriteReport(result);
+        outputReportData.clear();
+        return hr;
+    });
 }
 
 HRESULT HidPort::WriteReport(BSTR* result) {
@@ -126,40 +133,45 @@ HRESULT HidPort::WriteReport(BSTR* result) {
 }
 
 HRESULT STDMETHODCALLTYPE HidPort::SendFeature(BSTR* writeString, BSTR* result) {
-    if (writeString == nullptr || result == nullptr) return E_POINTER;
-    *result = nullptr;
-    EnsureDevice();
-    const USHORT length = OpenLength(featureReportLength);
-    if (length == 0) return RaiseError(BridgeError::NoFeatureReport);
-    // The fit is checked on the converted bytes, which a multi-byte code page
-    // can make more than the characters.
-    const int characters = static_cast<int>(SysStringLen(*writeString));
-    int bytes = 0;
-    if (characters > 0) {
-        bytes =
-            WideCharToMultiByte(CP_ACP, 0, *writeString, characters, nullptr, 0, nullptr, nullptr);
-    }
-    if (bytes > length - 1) {
-        return RaiseError(BridgeError::FeatureTooLong, bytes, static_cast<long>(length) - 1);
-    }
-    std::vector<BYTE> buffer(length, 0);
-    if (bytes > 0) {
-        WideCharToMultiByte(CP_ACP, 0, *writeString, characters,
-                            reinterpret_cast<LPSTR>(buffer.data() + 1), bytes, nullptr, nullptr);
-    }
-    HidD_SetFeature(ioHandle, buffer.data(), length);
-    return ReturnHex(buffer, 0, result);
+    return GuardAllocation([&]() -> HRESULT {
+        if (writeString == nullptr || result == nullptr) return E_POINTER;
+        *result = nullptr;
+        EnsureDevice();
+        const USHORT length = OpenLength(featureReportLength);
+        if (length == 0) return RaiseError(BridgeError::NoFeatureReport);
+        // The fit is checked on the converted bytes, which a multi-byte code page
+        // can make more than the characters.
+        const int characters = static_cast<int>(SysStringLen(*writeString));
+        int bytes = 0;
+        if (characters > 0) {
+            bytes = WideCharToMultiByte(CP_ACP, 0, *writeString, characters, nullptr, 0, nullptr,
+                                        nullptr);
+        }
+        if (bytes > length - 1) {
+            return RaiseError(BridgeError::FeatureTooLong, bytes, static_cast<long>(length) - 1);
+        }
+        std::vector<BYTE> buffer(length, 0);
+        if (bytes > 0) {
+            WideCharToMultiByte(CP_ACP, 0, *writeString, characters,
+                                reinterpret_cast<LPSTR>(buffer.data() + 1), bytes, nullptr,
+                                nullptr);
+        }
+        HidD_SetFeature(ioHandle, buffer.data(), length);
+        return ReturnHex(buffer, 0, result);
+    });
 }
 
 HRESULT STDMETHODCALLTYPE HidPort::GetFeature(BSTR* result) {
-    if (result == nullptr) return E_POINTER;
-    *result = nullptr;
-    EnsureDevice();
-    const USHORT length = OpenLength(featureReportLength);
-    if (length == 0) return RaiseError(BridgeError::NoFeatureReport);
-    std::vector<BYTE> buffer(length, 0);
-    HidD_GetFeature(ioHandle, buffer.data(), length);
-    return ReturnHex(buffer, 0, result);
+    return GuardAllocation([&]() -> HRESULT {
+        if (result == nullptr) return E_POINTER;
+        *result = nullptr;
+        EnsureDevice();
+        const USHORT length = OpenLength(featureReportLength);
+        if (length == 0) return RaiseError(BridgeError::NoFeatureReport);
+        std::vector<BYTE> buffer(length, 0);
+        HidD_GetFeature(ioHandle, buffer.data(), length);
+        return ReturnHex(buffer, 0, result);
+    });
 }
 
 }  // namespace hidbridge

@@ -13,6 +13,13 @@ namespace hidbridge {
 
 namespace {
 
+// The type library's platform key: the 64-bit build serves 64-bit clients.
+#ifdef _WIN64
+#define HIDBRIDGE_TYPELIB_PLATFORM "win64"
+#else
+#define HIDBRIDGE_TYPELIB_PLATFORM "win32"
+#endif
+
 // Keys in creation order; unregistration deletes them in reverse order.
 // %CLSID%, %LIBID% and %IID% stand for the identifiers in braces.
 constexpr const char* kKeys[] = {
@@ -28,7 +35,7 @@ constexpr const char* kKeys[] = {
     "TypeLib\\%LIBID%\\1.0\\FLAGS",
     "TypeLib\\%LIBID%\\1.0\\HELPDIR",
     "TypeLib\\%LIBID%\\1.0\\409",
-    "TypeLib\\%LIBID%\\1.0\\409\\win32",
+    "TypeLib\\%LIBID%\\1.0\\409\\" HIDBRIDGE_TYPELIB_PLATFORM,
     "Interface\\%IID%",
     "Interface\\%IID%\\ProxyStubClsid",
     "Interface\\%IID%\\ProxyStubClsid32",
@@ -55,7 +62,7 @@ constexpr RegistryValue kValues[] = {
     {"TypeLib\\%LIBID%\\1.0", nullptr, "hidbridge"},
     {"TypeLib\\%LIBID%\\1.0\\FLAGS", nullptr, "0"},
     {"TypeLib\\%LIBID%\\1.0\\HELPDIR", nullptr, "%MODULEDIR%"},
-    {"TypeLib\\%LIBID%\\1.0\\409\\win32", nullptr, "%MODULE%"},
+    {"TypeLib\\%LIBID%\\1.0\\409\\" HIDBRIDGE_TYPELIB_PLATFORM, nullptr, "%MODULE%"},
     {"Interface\\%IID%", nullptr, "_HidPort"},
     {"Interface\\%IID%\\ProxyStubClsid", nullptr, kUniversalMarshaller},
     {"Interface\\%IID%\\ProxyStubClsid32", nullptr, kUniversalMarshaller},
