@@ -104,6 +104,7 @@ constexpr NTSTATUS STATUS_NOT_A_DIRECTORY = zov::kernel::detail::MakeStatus(0xC0
 constexpr NTSTATUS STATUS_NAME_TOO_LONG = zov::kernel::detail::MakeStatus(0xC0000106);
 constexpr NTSTATUS STATUS_PROCESS_IS_TERMINATING = zov::kernel::detail::MakeStatus(0xC000010A);
 constexpr NTSTATUS STATUS_CANCELLED = zov::kernel::detail::MakeStatus(0xC0000120);
+constexpr NTSTATUS STATUS_CANNOT_DELETE = zov::kernel::detail::MakeStatus(0xC0000121);
 constexpr NTSTATUS STATUS_SERIAL_NO_DEVICE_INITED = zov::kernel::detail::MakeStatus(0xC0000150);
 constexpr NTSTATUS STATUS_KEY_DELETED = zov::kernel::detail::MakeStatus(0xC000017C);
 constexpr NTSTATUS STATUS_DEVICE_CONFIGURATION_ERROR = zov::kernel::detail::MakeStatus(0xC0000182);

@@ -1,0 +1,17 @@
+// IoOpenDeviceRegistryKey: the hardware and software keys of a device object.
+#include "kernel/registry.h"
+#include "registry_store.h"
+
+using kernel::registry::Store;
+
+NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT deviceObject, ULONG devInstKeyType,
+                                 ACCESS_MASK desiredAccess, PHANDLE deviceRegKey) {
+    const auto keyType = devInstKeyType & ~PLUGPLAY_REGKEY_CURRENT_HWPROFILE;
+    if (deviceObject == nullptr || deviceRegKey == nullptr ||
+        (keyType != PLUGPLAY_REGKEY_DEVICE && keyType != PLUGPLAY_REGKEY_DRIVER)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    auto& store = Store::Instance();
+    return store.OpenKey(nullptr, store.DeviceKeyPath(deviceObject, keyType), desiredAccess, true,
+                         nullptr, deviceRegKey);
+}
