@@ -1,36 +1,11 @@
 // The serial device interface: control codes, their structures and the
 // constants of the Windows serial port model, as documented for ntddser.h.
 // Layouts follow the documentation; every structure is padded as on x86.
+// The control-code layout (CTL_CODE, FILE_DEVICE_SERIAL_PORT) is the I/O manager's.
 #pragma once
 
+#include "kernel/io.h"
 #include "kernel/types.h"
-
-// ---- Control-code layout ---------------------------------------------------
-
-constexpr ULONG FILE_DEVICE_SERIAL_PORT = 0x0000001B;
-constexpr ULONG FILE_DEVICE_UNKNOWN = 0x00000022;
-
-constexpr ULONG METHOD_BUFFERED = 0;
-constexpr ULONG METHOD_IN_DIRECT = 1;
-constexpr ULONG METHOD_OUT_DIRECT = 2;
-constexpr ULONG METHOD_NEITHER = 3;
-
-constexpr ULONG FILE_ANY_ACCESS = 0;
-constexpr ULONG FILE_READ_ACCESS = 0x0001;
-constexpr ULONG FILE_WRITE_ACCESS = 0x0002;
-
-constexpr ULONG CTL_CODE(ULONG deviceType, ULONG function, ULONG method, ULONG access) {
-    return (deviceType << 16) | (access << 14) | (function << 2) | method;
-}
-constexpr ULONG DEVICE_TYPE_FROM_CTL_CODE(ULONG code) {
-    return (code >> 16) & 0xFFFF;
-}
-constexpr ULONG FUNCTION_FROM_CTL_CODE(ULONG code) {
-    return (code >> 2) & 0xFFF;
-}
-constexpr ULONG METHOD_FROM_CTL_CODE(ULONG code) {
-    return code & 3;
-}
 
 namespace zov::kernel::detail {
 constexpr ULONG SerialCode(ULONG function) {
