@@ -11,7 +11,9 @@ NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT deviceObject, ULONG devInstKeyTy
         (keyType != PLUGPLAY_REGKEY_DEVICE && keyType != PLUGPLAY_REGKEY_DRIVER)) {
         return STATUS_INVALID_PARAMETER;
     }
+    // The plug-and-play manager keeps both keys of a device, so they always exist.
     auto& store = Store::Instance();
-    return store.OpenKey(nullptr, store.DeviceKeyPath(deviceObject, keyType), desiredAccess, true,
-                         nullptr, deviceRegKey);
+    const auto path = store.DeviceKeyPath(deviceObject, keyType);
+    store.CreateKeyPath(path);
+    return store.OpenKey(nullptr, path, desiredAccess, false, nullptr, deviceRegKey);
 }
