@@ -53,6 +53,18 @@ KTHREAD* CurrentThread() {
     return currentSlot.thread;
 }
 
+KTHREAD* PrepareApplicationThread() {
+    auto* thread = new KTHREAD;
+    thread->kind = KTHREAD::Kind::Application;
+    Dispatcher::Instance().Register(thread);
+    return thread;
+}
+
+void AdoptApplicationThread(KTHREAD* thread) {
+    currentSlot.thread = thread;
+    currentSlot.owned = true;
+}
+
 // ---- threads ------------------------------------------------------------------
 
 void Dispatcher::Register(KTHREAD* thread) {
@@ -176,7 +188,10 @@ void Dispatcher::OnIdle() {
     }
     const bool applicationWaiting =
         std::any_of(threads.begin(), threads.end(), [](const KTHREAD* thread) {
-            return thread->kind == KTHREAD::Kind::Application && thread->blocked;
+            // A thread waiting outside the kernel (sim::WaitingForSystem) is woken by
+            // something the kernel does not see, so it alone is no deadlock.
+            return thread->kind == KTHREAD::Kind::Application && thread->blocked &&
+                   !thread->waitingOutside;
         });
     if (!applicationWaiting || deadlockReported) return;
     deadlockReported = true;

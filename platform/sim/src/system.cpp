@@ -74,6 +74,7 @@ WaitingForSystem::WaitingForSystem() {
     thread->blocked = true;
     thread->satisfied = false;
     thread->waitWhat = "test code (WaitingForSystem)";
+    thread->waitingOutside = true;
     --dispatcher.running;
     if (dispatcher.running == 0) dispatcher.OnIdle();
     dispatcher.DeliverPendingReport(lock);
@@ -84,11 +85,20 @@ WaitingForSystem::~WaitingForSystem() {
     auto& dispatcher = Dispatcher::Instance();
     std::lock_guard lock(dispatcher.mutex);
     thread->waitWhat.clear();
+    thread->waitingOutside = false;
     if (thread->blocked) {
         thread->blocked = false;
         ++dispatcher.running;
         dispatcher.deadlockReported = false;
     }
+}
+
+std::thread StartThread(std::function<void()> body) {
+    KTHREAD* thread = kernel::internal::PrepareApplicationThread();
+    return std::thread([thread, body = std::move(body)] {
+        kernel::internal::AdoptApplicationThread(thread);
+        body();
+    });
 }
 
 void SetWdmVersion(UCHAR major, UCHAR minor) {

@@ -33,6 +33,7 @@ struct KTHREAD {
     bool satisfied = false;
     bool settling = false;
     bool flushingDpcs = false;
+    bool waitingOutside = false;  // sim::WaitingForSystem: not a kernel wait
     NTSTATUS waitResult = STATUS_SUCCESS;
     const void* waitObject = nullptr;
     std::string waitWhat;
@@ -143,6 +144,10 @@ class Dispatcher {
 
 // The current thread's record, registering an application thread on first use.
 KTHREAD* CurrentThread();
+// Registers an application thread's record before the thread starts, so the
+// system never looks idle in between; the new thread adopts it first thing.
+KTHREAD* PrepareApplicationThread();
+void AdoptApplicationThread(KTHREAD* thread);
 // The current thread's record if it has one (no registration).
 KTHREAD* CurrentThreadIfKnown();
 

@@ -3,6 +3,7 @@
 // sizes) and the test scope that checks for leftovers at its end.
 #pragma once
 
+#include <functional>
 #include <string_view>
 #include <thread>
 
@@ -41,6 +42,11 @@ inline void Join(std::thread& thread) {
     WaitingForSystem waiting;
     thread.join();
 }
+
+// Starts an application thread that the system counts from this moment on, so
+// the system cannot look idle before the thread has reached its first wait.
+// Join it with sim::Join.
+[[nodiscard]] std::thread StartThread(std::function<void()> body);
 
 // ---- configuration (restored by System) ----
 // IoIsWdmVersionAvailable answers TRUE up to this version (default 6.0).
