@@ -28,7 +28,8 @@ TEST_F(IrqlSpinLockFallbackTest, WorksWithoutTheNamedRoutines) {
             lock.Release();
         }
     };
-    std::thread a(worker), b(worker);
+    std::thread a = sim::StartThread(worker);
+    std::thread b = sim::StartThread(worker);
     sim::Join(a);
     sim::Join(b);
     EXPECT_EQ(total, 400);

@@ -27,7 +27,9 @@ class RegistryAccessTest : public testing::FrameworkTest {
         ASSERT_NE(key_, nullptr);
     }
     void TearDown() override {
-        if (key_ != nullptr) EXPECT_EQ(ZwClose(key_), STATUS_SUCCESS);
+        if (key_ != nullptr) {
+            EXPECT_EQ(ZwClose(key_), STATUS_SUCCESS);
+        }
         FrameworkTest::TearDown();
     }
 

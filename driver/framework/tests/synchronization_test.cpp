@@ -22,7 +22,7 @@ TEST_F(SynchronizationTest, RecursiveMutexIsHeldUntilTheOwnerReleasesEveryAcquir
     EXPECT_TRUE(mutex.IsOwnedByCurrentThread());
 
     std::atomic<int> stage{0};
-    std::thread other([&] {
+    std::thread other = sim::StartThread([&] {
         mutex.Release();  // not the owner: changes nothing
         stage = 1;
         mutex.Acquire();
@@ -59,7 +59,8 @@ TEST_F(SynchronizationTest, RecursiveMutexExcludesConcurrentOwners) {
             --inside;
         }
     };
-    std::thread a(worker), b(worker);
+    std::thread a = sim::StartThread(worker);
+    std::thread b = sim::StartThread(worker);
     sim::Join(a);
     sim::Join(b);
     EXPECT_EQ(maximum, 1);
@@ -76,7 +77,8 @@ TEST_F(SynchronizationTest, FastMutexExcludesInsideACriticalRegion) {
             mutex.Release();
         }
     };
-    std::thread a(worker), b(worker);
+    std::thread a = sim::StartThread(worker);
+    std::thread b = sim::StartThread(worker);
     sim::Join(a);
     sim::Join(b);
     EXPECT_EQ(total, 200);
@@ -104,7 +106,8 @@ TEST_F(SynchronizationTest, IrqlSpinLockRaisesToItsTargetAndRestores) {
             lock.Release();
         }
     };
-    std::thread a(worker), b(worker);
+    std::thread a = sim::StartThread(worker);
+    std::thread b = sim::StartThread(worker);
     sim::Join(a);
     sim::Join(b);
     EXPECT_EQ(total, 400);
@@ -114,7 +117,7 @@ TEST_F(SynchronizationTest, WaitWithZeroMillisecondsHasNoTimeOut) {
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     std::atomic<int> result{-1};
-    std::thread waiter([&] { result = Wait(&event, 0) ? 1 : 0; });
+    std::thread waiter = sim::StartThread([&] { result = Wait(&event, 0) ? 1 : 0; });
     sim::Settle();
     sim::AdvanceTimeMs(3'600'000);  // an hour of virtual time
     EXPECT_EQ(result.load(), -1);
@@ -127,7 +130,7 @@ TEST_F(SynchronizationTest, WaitTimesOutOnTheVirtualClock) {
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     std::atomic<int> result{-1};
-    std::thread waiter([&] { result = Wait(&event, 50) ? 1 : 0; });
+    std::thread waiter = sim::StartThread([&] { result = Wait(&event, 50) ? 1 : 0; });
     sim::Settle();
     sim::AdvanceTimeMs(40);
     EXPECT_EQ(result.load(), -1);
