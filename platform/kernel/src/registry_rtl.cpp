@@ -2,6 +2,7 @@
 // relative roots and the key they name.
 #include <string>
 
+#include "internal/verifier.h"
 #include "kernel/registry.h"
 #include "registry_names.h"
 #include "registry_store.h"
@@ -63,6 +64,8 @@ class RelativeKey {
 
 NTSTATUS RtlWriteRegistryValue(ULONG relativeTo, PCWSTR path, PCWSTR valueName, ULONG valueType,
                                PVOID valueData, ULONG valueLength) {
+    if (!kernel::internal::RequireIrqlAtMost(PASSIVE_LEVEL, "RtlWriteRegistryValue"))
+        return STATUS_INVALID_DEVICE_STATE;
     if (valueLength != 0 && valueData == nullptr) return STATUS_INVALID_PARAMETER;
     const RelativeKey key(relativeTo, path, KEY_SET_VALUE, true);
     if (!NT_SUCCESS(key.Status())) return key.Status();
@@ -71,12 +74,16 @@ NTSTATUS RtlWriteRegistryValue(ULONG relativeTo, PCWSTR path, PCWSTR valueName, 
 }
 
 NTSTATUS RtlDeleteRegistryValue(ULONG relativeTo, PCWSTR path, PCWSTR valueName) {
+    if (!kernel::internal::RequireIrqlAtMost(PASSIVE_LEVEL, "RtlDeleteRegistryValue"))
+        return STATUS_INVALID_DEVICE_STATE;
     const RelativeKey key(relativeTo, path, KEY_SET_VALUE, false);
     if (!NT_SUCCESS(key.Status())) return key.Status();
     return Store::Instance().DeleteValue(key.Handle(), ViewOf(valueName));
 }
 
 NTSTATUS RtlCheckRegistryKey(ULONG relativeTo, PWSTR path) {
+    if (!kernel::internal::RequireIrqlAtMost(PASSIVE_LEVEL, "RtlCheckRegistryKey"))
+        return STATUS_INVALID_DEVICE_STATE;
     const RelativeKey key(relativeTo, path, KEY_READ, false);
     return key.Status();
 }

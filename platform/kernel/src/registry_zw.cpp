@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "internal/verifier.h"
 #include "kernel/registry.h"
 #include "registry_names.h"
 #include "registry_store.h"
@@ -13,6 +14,13 @@ using kernel::registry::Value;
 using kernel::registry::ViewOf;
 
 namespace {
+
+// Registry routines run at PASSIVE_LEVEL; a call above it is reported and fails.
+constexpr NTSTATUS kRaisedIrqlStatus = STATUS_INVALID_DEVICE_STATE;
+
+bool AtPassiveLevel(const char* routine) {
+    return kernel::internal::RequireIrqlAtMost(PASSIVE_LEVEL, routine);
+}
 
 NTSTATUS OpenOrCreate(PHANDLE keyHandle, ACCESS_MASK desiredAccess,
                       POBJECT_ATTRIBUTES objectAttributes, bool create, PULONG disposition) {
@@ -83,18 +91,21 @@ bool BuildInformation(KEY_VALUE_INFORMATION_CLASS informationClass, const Value&
 
 NTSTATUS ZwOpenKey(PHANDLE keyHandle, ACCESS_MASK desiredAccess,
                    POBJECT_ATTRIBUTES objectAttributes) {
+    if (!AtPassiveLevel("ZwOpenKey")) return kRaisedIrqlStatus;
     return OpenOrCreate(keyHandle, desiredAccess, objectAttributes, false, nullptr);
 }
 
 NTSTATUS ZwCreateKey(PHANDLE keyHandle, ACCESS_MASK desiredAccess,
                      POBJECT_ATTRIBUTES objectAttributes, ULONG /*titleIndex*/,
                      PUNICODE_STRING /*keyClass*/, ULONG /*createOptions*/, PULONG disposition) {
+    if (!AtPassiveLevel("ZwCreateKey")) return kRaisedIrqlStatus;
     return OpenOrCreate(keyHandle, desiredAccess, objectAttributes, true, disposition);
 }
 
 NTSTATUS ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName,
                          KEY_VALUE_INFORMATION_CLASS keyValueInformationClass,
                          PVOID keyValueInformation, ULONG length, PULONG resultLength) {
+    if (!AtPassiveLevel("ZwQueryValueKey")) return kRaisedIrqlStatus;
     std::u16string_view name;
     if (!ViewOf(valueName, &name) || resultLength == nullptr ||
         (length != 0 && keyValueInformation == nullptr)) {
@@ -119,6 +130,7 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName,
 
 NTSTATUS ZwSetValueKey(HANDLE keyHandle, PUNICODE_STRING valueName, ULONG /*titleIndex*/,
                        ULONG type, PVOID data, ULONG dataSize) {
+    if (!AtPassiveLevel("ZwSetValueKey")) return kRaisedIrqlStatus;
     std::u16string_view name;
     if (!ViewOf(valueName, &name) || (dataSize != 0 && data == nullptr)) {
         return STATUS_INVALID_PARAMETER;
@@ -128,6 +140,7 @@ NTSTATUS ZwSetValueKey(HANDLE keyHandle, PUNICODE_STRING valueName, ULONG /*titl
 }
 
 NTSTATUS ZwDeleteValueKey(HANDLE keyHandle, PUNICODE_STRING valueName) {
+    if (!AtPassiveLevel("ZwDeleteValueKey")) return kRaisedIrqlStatus;
     std::u16string_view name;
     if (!ViewOf(valueName, &name)) return STATUS_INVALID_PARAMETER;
     return Store::Instance().DeleteValue(keyHandle, name);

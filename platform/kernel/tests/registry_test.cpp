@@ -7,10 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/ke.h"
 #include "kernel/registry.h"
 #include "kernel/rtl.h"
 #include "sim/registry.h"
 #include "sim/resource_check.h"
+#include "sim/system.h"
+#include "sim/verifier.h"
 
 namespace {
 
@@ -292,6 +295,25 @@ TEST_F(RegistryTest, OpenHandlesAreReportedAsLeftoversAndDeletedKeysAnswerSo) {
         sim::registry::DeleteKey(u"\\Registry\\Machine\\System\\CurrentControlSet\\Services"));
     ULONG resultLength = 0;
     EXPECT_EQ(Query(key, u"x", nullptr, 0, &resultLength), STATUS_KEY_DELETED);
+    EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
+}
+
+TEST_F(RegistryTest, CallsAbovePassiveLevelAreReportedAndFail) {
+    sim::System system;
+    sim::registry::CreateKey(kServiceKey);
+    HANDLE key = nullptr;
+    ASSERT_EQ(Open(kServiceKey.data(), KEY_READ, &key), STATUS_SUCCESS);
+    sim::BugCheckCapture capture;
+    const KIRQL previous = KfRaiseIrql(DISPATCH_LEVEL);
+    HANDLE other = nullptr;
+    EXPECT_FALSE(NT_SUCCESS(Open(kServiceKey.data(), KEY_READ, &other)));
+    ULONG resultLength = 0;
+    EXPECT_FALSE(NT_SUCCESS(Query(key, u"v", nullptr, 0, &resultLength)));
+    WCHAR data[] = u"x";
+    EXPECT_FALSE(NT_SUCCESS(
+        RtlWriteRegistryValue(RTL_REGISTRY_SERVICES, u"zovusb", u"v", REG_SZ, data, sizeof data)));
+    KfLowerIrql(previous);
+    EXPECT_EQ(capture.Count(sim::Rule::RoutineAtRaisedIrql), 3u);
     EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
 }
 
