@@ -116,6 +116,21 @@ void CloseFile(PFILE_OBJECT file, PDEVICE_OBJECT target) {
     }
 }
 
+void CloseAndFree(PFILE_OBJECT file) {
+    PDEVICE_OBJECT target = nullptr;
+    {
+        std::lock_guard guard(IoMutex());
+        target = Tables().files.at(file).target;
+    }
+    CloseFile(file, target);
+    {
+        std::lock_guard guard(IoMutex());
+        Tables().files.erase(file);
+    }
+    delete file;
+    ObDereferenceObject(target);
+}
+
 }  // namespace
 
 std::recursive_mutex& IoMutex() {
@@ -368,18 +383,21 @@ void ObDereferenceObject(PVOID object) {
     }
     if (*type != kFileType) return;
     auto* file = static_cast<PFILE_OBJECT>(object);
-    PDEVICE_OBJECT target = nullptr;
     {
         std::lock_guard guard(IoMutex());
         auto found = Tables().files.find(file);
         if (found == Tables().files.end() || --found->second.references > 0) return;
-        target = found->second.target;
     }
-    CloseFile(file, target);
-    {
-        std::lock_guard guard(IoMutex());
-        Tables().files.erase(file);
+    // The last reference often goes with a request completed at DISPATCH_LEVEL;
+    // the close waits for its IRP, so it then runs in a system worker, as on the
+    // platform.
+    if (KeGetCurrentIrql() > PASSIVE_LEVEL) {
+        auto& dispatcher = Dispatcher::Instance();
+        std::lock_guard lock(dispatcher.mutex);
+        dispatcher.QueueWork(
+            {[](void* argument) { CloseAndFree(static_cast<PFILE_OBJECT>(argument)); }, file,
+             file});
+        return;
     }
-    delete file;
-    ObDereferenceObject(target);
+    CloseAndFree(file);
 }
