@@ -75,6 +75,7 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, PDEVICE_OBJECT target, UCHAR major,
     p.event = &event;
     p.ioStatus = &status;
     p.requestorMode = UserMode;
+    p.mustSucceed = major != IRP_MJ_CREATE;
     PIRP irp = BuildRequest(p);
     if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     if (major == IRP_MJ_CREATE) {
@@ -87,12 +88,9 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, PDEVICE_OBJECT target, UCHAR major,
     } else if (major == IRP_MJ_CLOSE) {
         irp->Flags |= IRP_CLOSE_OPERATION | IRP_SYNCHRONOUS_API;
     }
-    if (IofCallDriver(target, irp) == STATUS_PENDING) {
-        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    } else {
-        // Completed already: the status block was written during completion.
-        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    }
+    // Pending or not, the event is set once the status block is written.
+    IofCallDriver(target, irp);
+    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
     return status.Status;
 }
 
@@ -107,6 +105,7 @@ void CloseFile(PFILE_OBJECT file, PDEVICE_OBJECT target) {
     p.event = &event;
     p.ioStatus = &status;
     p.requestorMode = UserMode;
+    p.mustSucceed = true;
     PIRP irp = BuildRequest(p);
     if (irp != nullptr) {
         IoGetNextIrpStackLocation(irp)->FileObject = file;

@@ -178,12 +178,28 @@ void FinishThreadedIrp(PIRP irp, PVOID userBuffer, ULONG userBufferLength) {
     if (file != nullptr) ObDereferenceObject(file);
 }
 
+PIRP AllocateIrp(CCHAR stackSize, bool injectable) {
+    if (stackSize < 1) stackSize = 1;
+    if (injectable && ShouldFail(sim::FaultSite::Irp)) return nullptr;
+    auto* irp = static_cast<PIRP>(std::malloc(BlockSize(stackSize)));
+    if (irp == nullptr) return nullptr;
+    InitializeIrp(irp, stackSize);
+    auto& table = Table();
+    std::lock_guard guard(table.mutex);
+    // A quarantined IRP at this address has been freed for real by now.
+    IrpRecord& record = table.records[irp];
+    record = IrpRecord{};
+    record.serial = table.nextSerial++;
+    ResetRecord(record, stackSize);
+    return irp;
+}
+
 }  // namespace
 
 // ---- requests built by the I/O manager ------------------------------------------
 
 PIRP BuildRequest(const RequestParameters& p) {
-    PIRP irp = IoAllocateIrp(p.device->StackSize, FALSE);
+    PIRP irp = AllocateIrp(p.device->StackSize, !p.mustSucceed);
     if (irp == nullptr) return nullptr;
     irp->RequestorMode = p.requestorMode;
     irp->UserIosb = p.ioStatus;
@@ -356,19 +372,7 @@ USHORT IoSizeOfIrp(CCHAR stackSize) {
 }
 
 PIRP IoAllocateIrp(CCHAR stackSize, BOOLEAN) {
-    if (stackSize < 1) stackSize = 1;
-    if (ShouldFail(sim::FaultSite::Irp)) return nullptr;
-    auto* irp = static_cast<PIRP>(std::malloc(BlockSize(stackSize)));
-    if (irp == nullptr) return nullptr;
-    InitializeIrp(irp, stackSize);
-    auto& table = Table();
-    std::lock_guard guard(table.mutex);
-    // A quarantined IRP at this address has been freed for real by now.
-    IrpRecord& record = table.records[irp];
-    record = IrpRecord{};
-    record.serial = table.nextSerial++;
-    ResetRecord(record, stackSize);
-    return irp;
+    return AllocateIrp(stackSize, true);
 }
 
 void IoReuseIrp(PIRP irp, NTSTATUS status) {

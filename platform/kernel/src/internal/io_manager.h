@@ -89,6 +89,9 @@ struct RequestParameters {
     PKEVENT event = nullptr;
     PIO_STATUS_BLOCK ioStatus = nullptr;
     KPROCESSOR_MODE requestorMode = KernelMode;
+    // The I/O manager's own cleanup and close requests cannot fail: fault
+    // injection leaves them alone.
+    bool mustSucceed = false;
 };
 // NULL when an allocation fails.
 [[nodiscard]] PIRP BuildRequest(const RequestParameters& parameters);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "sim/faults.h"
 #include "sim/io.h"
 #include "sim/irp_log.h"
 #include "sim/system.h"
@@ -238,6 +239,35 @@ TEST_F(FileApiTest, CloseHandleSendsCleanupAndThenCloseAfterTheLastRequest) {
     EXPECT_EQ(majors(), "0 3 18 ");    // create, read, cleanup
     sim::AdvanceTimeMs(70);            // 50 ms rounds up to 4 ticks (62.5 ms)
     EXPECT_EQ(majors(), "0 3 18 2 ");  // close once the read finished
+}
+
+TEST_F(FileApiTest, FailingEachAllocationInTurnLeavesAConsistentSystem) {
+    auto scenario = [] {
+        HANDLE file =
+            CreateFileW(u"\\\\.\\SLOW1", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return GetLastError();
+        char text[4] = "abc";
+        DWORD returned = 0;
+        const BOOL ok = DeviceIoControl(file, kUpper, text, 3, text, 3, &returned, nullptr);
+        const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+        EXPECT_TRUE(CloseHandle(file));
+        return error;
+    };
+    sim::ClearFaults();
+    ASSERT_EQ(scenario(), ERROR_SUCCESS);
+    for (const sim::FaultSite site : {sim::FaultSite::Irp, sim::FaultSite::Pool}) {
+        const std::uint64_t points = sim::AllocationCalls(site);
+        EXPECT_GT(points, 0u);
+        for (std::uint64_t nth = 1; nth <= points; ++nth) {
+            sim::ClearFaults();
+            sim::AddFault({site, 0, nth, 1, 0.0});
+            EXPECT_EQ(scenario(), ERROR_NO_SYSTEM_RESOURCES) << "allocation " << nth;
+            sim::Settle();
+            EXPECT_EQ(sim::PoolInUse().blocks, 0u);
+        }
+        sim::ClearFaults();
+        ASSERT_EQ(scenario(), ERROR_SUCCESS);
+    }
 }
 
 }  // namespace
