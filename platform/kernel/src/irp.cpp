@@ -596,6 +596,19 @@ void IofCompleteRequest(PIRP irp, KPRIORITY) {
                 }
                 return;
             }
+            bool freed = false;
+            {
+                std::lock_guard guard(table.mutex);
+                freed = table.records.at(irp).state == IrpState::Freed;
+            }
+            if (freed) {
+                ReportIrp(sim::Rule::IrpUsedAfterFree,
+                          bugcheck::DRIVER_VERIFIER_IOMANAGER_VIOLATION, irp, upper,
+                          "IofCompleteRequest",
+                          "a completion routine freed the IRP but did not return "
+                          "STATUS_MORE_PROCESSING_REQUIRED");
+                return;
+            }
             if (pendingReturned && !atTop) {
                 bool marked = false;
                 {

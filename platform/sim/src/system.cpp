@@ -113,7 +113,11 @@ void SetSystemSize(MM_SYSTEMSIZE size) {
 
 System::System() {
     auto& dispatcher = Dispatcher::Instance();
-    CurrentThread();
+    // A test that failed half-way may have left its thread raised or holding locks.
+    KTHREAD* thread = CurrentThread();
+    thread->irql = PASSIVE_LEVEL;
+    thread->heldLocks.clear();
+    thread->criticalRegion = 0;
     Settle();
     {
         std::lock_guard lock(dispatcher.mutex);
