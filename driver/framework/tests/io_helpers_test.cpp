@@ -93,5 +93,36 @@ TEST_F(IoHelpersTest, CompleteFillsTheStatusBlock) {
     EXPECT_EQ(status.Information, 7u);
 }
 
+TEST_F(IoHelpersTest, PassDownHandsTheRequestToTheLowerDevice) {
+    PDEVICE_OBJECT bottom = Device();  // before a new device heads the driver's list
+    PDEVICE_OBJECT upper = nullptr;
+    ASSERT_EQ(IoCreateDevice(driver_, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_UNKNOWN, 0,
+                             FALSE, &upper),
+              STATUS_SUCCESS);
+    bottom->Flags &= ~DO_DEVICE_INITIALIZING;
+    PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(upper, bottom);
+    ASSERT_EQ(lower, bottom);
+    *static_cast<PDEVICE_OBJECT*>(upper->DeviceExtension) = lower;
+    upper->Flags &= ~DO_DEVICE_INITIALIZING;
+    driver_->MajorFunction[IRP_MJ_DEVICE_CONTROL] = [](PDEVICE_OBJECT device, PIRP irp) {
+        if (device->AttachedDevice == nullptr) {  // the upper device
+            return PassDown(irp, *static_cast<PDEVICE_OBJECT*>(device->DeviceExtension));
+        }
+        return Complete(irp, STATUS_NOT_SUPPORTED, 3);
+    };
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK status{};
+    PIRP irp =
+        IoBuildDeviceIoControlRequest(CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, 0),
+                                      upper, nullptr, 0, nullptr, 0, FALSE, &event, &status);
+    ASSERT_NE(irp, nullptr);
+    EXPECT_EQ(IoCallDriver(upper, irp), STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(status.Status, STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(status.Information, 3u);
+    IoDetachDevice(lower);
+    IoDeleteDevice(upper);
+}
+
 }  // namespace
 }  // namespace framework
