@@ -627,6 +627,9 @@ void IofCompleteRequest(PIRP irp, KPRIORITY) {
             IoMarkIrpPending(irp);
         }
     }
+    // A threaded IRP is finished and freed here. An IRP from IoAllocateIrp that
+    // reaches the top is left alone: its owner must free it, and the resource
+    // check reports it if that never happens.
     {
         std::lock_guard guard(table.mutex);
         table.records.at(irp).state = IrpState::Completed;

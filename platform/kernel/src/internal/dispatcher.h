@@ -132,6 +132,8 @@ class Dispatcher {
     // Started lazily; counts are fixed for the life of the process.
     void EnsureStarted();
     static constexpr ULONG kProcessors = 2;
+    // The critical, delayed and hypercritical queues share one FIFO served by
+    // four system worker threads: enough for work items that wait on each other.
     static constexpr int kWorkers = 4;
 
   private:
