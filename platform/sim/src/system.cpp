@@ -124,6 +124,9 @@ System::System() {
         dispatcher.autoAdvance = false;
         dispatcher.timeIncrement = 156250;
         if (dispatcher.timerQueue.empty()) dispatcher.interruptTime = 0;
+        dispatcher.immediateExpiries = 0;
+        dispatcher.busyLoopReported = false;
+        dispatcher.deadlockReported = false;
     }
     ClearFaults();
     kernel::internal::ResetSystemConfiguration();
