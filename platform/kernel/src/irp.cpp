@@ -170,12 +170,17 @@ void FinishThreadedIrp(PIRP irp, PVOID userBuffer, ULONG userBufferLength) {
             }
         }
     }
+    // The request's file reference goes before the requester is woken, so that a
+    // handle closed right after a synchronous request is the file's last
+    // reference and closes it at once. Only a request that signals the file
+    // object's own event needs the file until after the event.
     if (event != nullptr) {
+        if (file != nullptr) ObDereferenceObject(file);
         KeSetEvent(event, IO_NO_INCREMENT, FALSE);
     } else if (file != nullptr) {
         KeSetEvent(&file->Event, IO_NO_INCREMENT, FALSE);
+        ObDereferenceObject(file);
     }
-    if (file != nullptr) ObDereferenceObject(file);
 }
 
 PIRP AllocateIrp(CCHAR stackSize, bool injectable) {

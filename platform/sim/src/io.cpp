@@ -31,6 +31,9 @@ PDRIVER_OBJECT LoadDriver(std::u16string_view driverName, PDRIVER_INITIALIZE ent
 }
 
 void UnloadDriver(PDRIVER_OBJECT driver) {
+    // Closes and work still on their way to the driver get there first, as the
+    // platform unloads a driver only once nothing refers to it.
+    Dispatcher::Instance().Settle();
     if (driver->DriverUnload != nullptr) driver->DriverUnload(driver);
     for (PDEVICE_OBJECT device = driver->DeviceObject; device != nullptr;
          device = device->NextDevice) {

@@ -138,6 +138,7 @@ class FileApiTest : public ::testing::Test {
         ASSERT_EQ(IoCreateSymbolicLink(&link, &name), STATUS_SUCCESS);
     }
     void TearDown() override {
+        sim::Settle();  // a close may still be on its way from a worker
         UNICODE_STRING link = Unicode(u"\\DosDevices\\SLOW1");
         IoDeleteSymbolicLink(&link);
         KeCancelTimer(&slow->timer);
