@@ -6,6 +6,7 @@
 #include <new>
 
 #include "sim/io.h"
+#include "sim/irp_log_on_failure.h"
 #include "wdm.h"
 
 namespace kernel_test {

@@ -12,6 +12,7 @@
 #include "sim/faults.h"
 #include "sim/io.h"
 #include "sim/irp_log.h"
+#include "sim/irp_log_on_failure.h"
 #include "sim/system.h"
 #include "wdm.h"
 
