@@ -174,12 +174,12 @@ void FinishThreadedIrp(PIRP irp, PVOID userBuffer, ULONG userBufferLength) {
     // handle closed right after a synchronous request is the file's last
     // reference and closes it at once. Only a request that signals the file
     // object's own event needs the file until after the event.
-    if (event != nullptr) {
-        if (file != nullptr) ObDereferenceObject(file);
-        KeSetEvent(event, IO_NO_INCREMENT, FALSE);
-    } else if (file != nullptr) {
+    if (file != nullptr && (event == nullptr || event == &file->Event)) {
         KeSetEvent(&file->Event, IO_NO_INCREMENT, FALSE);
         ObDereferenceObject(file);
+    } else if (event != nullptr) {
+        if (file != nullptr) ObDereferenceObject(file);
+        KeSetEvent(event, IO_NO_INCREMENT, FALSE);
     }
 }
 
