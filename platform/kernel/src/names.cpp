@@ -186,6 +186,8 @@ NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT physicalDeviceObject,
                   static_cast<void*>(physicalDeviceObject));
     std::u16string link = Ascii(instance) + GuidText(*interfaceClassGuid);
     if (!reference.empty()) link += u"\\" + reference;
+    // A name no UNICODE_STRING can hold is refused.
+    if ((link.size() + 1) * sizeof(WCHAR) > 0xFFFF) return STATUS_INVALID_PARAMETER;
     {
         std::lock_guard guard(IoMutex());
         auto& record = Names().interfaces[NormalizeName(link)];

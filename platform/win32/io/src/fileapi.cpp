@@ -79,6 +79,13 @@ BOOL Send(HANDLE handle, kernel::internal::RequestParameters p, LPDWORD bytes,
     const auto* file = object != nullptr ? std::get_if<FileHandle>(object.get()) : nullptr;
     if (file == nullptr) return Fail(STATUS_INVALID_HANDLE);
     if (file->overlapped && overlapped == nullptr) return Fail(STATUS_INVALID_PARAMETER);
+    // A missing buffer with a length is refused before it reaches the I/O manager,
+    // which would otherwise copy to or from it.
+    if ((p.buffer == nullptr && p.length != 0) ||
+        (p.inputBuffer == nullptr && p.inputLength != 0) ||
+        (p.outputBuffer == nullptr && p.outputLength != 0)) {
+        return Fail(STATUS_ACCESS_VIOLATION);
+    }
     p.file = file->file;
     p.device = kernel::internal::FileTargetDevice(file->file);
     p.requestorMode = UserMode;
@@ -166,6 +173,7 @@ DWORD ErrorFromStatus(NTSTATUS status) {
         {STATUS_IO_TIMEOUT, ERROR_SEM_TIMEOUT},
         {STATUS_END_OF_FILE, ERROR_HANDLE_EOF},
         {STATUS_UNSUCCESSFUL, ERROR_GEN_FAILURE},
+        {STATUS_ACCESS_VIOLATION, ERROR_NOACCESS},
     };
     for (const Mapping& mapping : mappings) {
         if (mapping.status == status) return mapping.error;

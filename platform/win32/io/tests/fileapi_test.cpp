@@ -178,6 +178,8 @@ TEST_F(FileApiTest, SynchronousReadBlocksUntilTheDeviceTimerCompletesIt) {
     EXPECT_GE(sim::Now() - start, 500000u);  // the clock moved to the timer's tick
     EXPECT_FALSE(ReadFile(file, buffer, 2, &read, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FALSE(ReadFile(file, nullptr, 8, &read, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_NOACCESS);
 
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(file, "abc", 3, &written, nullptr));
