@@ -275,10 +275,11 @@ void RunDpcProcessor(Dispatcher* dispatcher, KTHREAD* thread, ULONG processor) {
     std::unique_lock lock(dispatcher->mutex);
     for (;;) {
         auto& queue = dispatcher->dpcQueues[processor];
-        while (queue.empty()) {
+        while (queue.empty() && !dispatcher->shuttingDown) {
             thread->waitWhat = "DPCs";
             dispatcher->Block(lock, thread);
         }
+        if (dispatcher->shuttingDown) return;
         KDPC* dpc = queue.front();
         queue.pop_front();
         dpc->DpcData = nullptr;
@@ -319,10 +320,11 @@ void RunWorker(Dispatcher* dispatcher, KTHREAD* thread) {
     BindSystemThread(thread);
     std::unique_lock lock(dispatcher->mutex);
     for (;;) {
-        while (dispatcher->workQueue.empty()) {
+        while (dispatcher->workQueue.empty() && !dispatcher->shuttingDown) {
             thread->waitWhat = "work items";
             dispatcher->Block(lock, thread);
         }
+        if (dispatcher->shuttingDown) return;
         WorkEntry entry = dispatcher->workQueue.front();
         dispatcher->workQueue.pop_front();
         ++dispatcher->busyWorkers;
@@ -346,6 +348,11 @@ void RunWorker(Dispatcher* dispatcher, KTHREAD* thread) {
 
 void Dispatcher::StartLocked() {
     started_ = true;
+    // Stops and joins the system threads when the process exits, so that it ends
+    // without threads still blocked inside the simulation.
+    static struct Joiner {
+        ~Joiner() { Dispatcher::Instance().StopSystemThreads(); }
+    } joiner;
     dpcQueues.resize(kProcessors);
     dpcRunning.assign(kProcessors, false);
     for (ULONG processor = 0; processor < kProcessors; ++processor) {
@@ -356,7 +363,7 @@ void Dispatcher::StartLocked() {
         threads.push_back(thread);
         dpcThreads.push_back(thread);
         ++running;
-        std::thread(RunDpcProcessor, this, thread, processor).detach();
+        systemThreads_.emplace_back(RunDpcProcessor, this, thread, processor);
     }
     for (int index = 0; index < kWorkers; ++index) {
         auto* thread = new KTHREAD;
@@ -366,12 +373,25 @@ void Dispatcher::StartLocked() {
         threads.push_back(thread);
         workers.push_back(thread);
         ++running;
-        std::thread(RunWorker, this, thread).detach();
+        systemThreads_.emplace_back(RunWorker, this, thread);
     }
 }
 
 void Dispatcher::EnsureStarted() {
     CurrentThread();
+}
+
+void Dispatcher::StopSystemThreads() {
+    {
+        std::lock_guard lock(mutex);
+        shuttingDown = true;
+        for (KTHREAD* thread : dpcThreads) Wake(thread, STATUS_SUCCESS);
+        for (KTHREAD* thread : workers) Wake(thread, STATUS_SUCCESS);
+    }
+    for (auto& thread : systemThreads_) {
+        if (thread.joinable()) thread.join();
+    }
+    systemThreads_.clear();
 }
 
 bool Dispatcher::QueueDpc(KDPC* dpc, PVOID argument1, PVOID argument2, ULONG processor) {

@@ -131,6 +131,8 @@ class Dispatcher {
 
     // Started lazily; counts are fixed for the life of the process.
     void EnsureStarted();
+    void StopSystemThreads();
+    bool shuttingDown = false;
     static constexpr ULONG kProcessors = 2;
     // The critical, delayed and hypercritical queues share one FIFO served by
     // four system worker threads: enough for work items that wait on each other.
@@ -139,6 +141,7 @@ class Dispatcher {
   private:
     Dispatcher() = default;
     bool started_ = false;
+    std::vector<std::thread> systemThreads_;
     std::uint64_t nextProcessor_ = 0;
     void StartLocked();
     std::string DescribeBlockedThreads() const;
