@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sim/io.h"
+#include "sim/irp_log.h"
 #include "sim/system.h"
 #include "sim/verifier.h"
 #include "test_driver.h"
@@ -150,6 +151,48 @@ TEST_F(IoObjectsTest, ErrorLogEntriesAreParsedWithinTheirSize) {
     EXPECT_EQ(entries[1].strings, std::vector<std::u16string>{u"AB"});
     EXPECT_TRUE(entries[2].strings.empty());
     EXPECT_EQ(entries[2].dumpData.size(), 8u);  // to the end of the entry
+}
+
+TEST_F(IoObjectsTest, DeviceObjectPointerOpensAndItsLastReferenceCloses) {
+    // Reads fill the MDL of a direct-I/O device.
+    PDEVICE_OBJECT device = driver.CreateDevice(
+        [](PDEVICE_OBJECT, PIRP irp) {
+            ULONG_PTR information = 0;
+            if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_READ) {
+                auto* buffer = static_cast<char*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, 0));
+                information = MmGetMdlByteCount(irp->MdlAddress);
+                std::memset(buffer, 'r', information);
+            }
+            return kernel_test::CompleteIrp(irp, STATUS_SUCCESS, information);
+        },
+        u"\\Device\\Direct0", DO_DIRECT_IO);
+    sim::EnableIrpLog(true);
+    UNICODE_STRING name = Unicode(u"\\Device\\Direct0");
+    PFILE_OBJECT file = nullptr;
+    PDEVICE_OBJECT target = nullptr;
+    ASSERT_EQ(IoGetDeviceObjectPointer(&name, 0, &file, &target), STATUS_SUCCESS);
+    EXPECT_EQ(target, device);
+    EXPECT_EQ(file->DeviceObject, device);
+
+    char buffer[5] = {};
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK status{};
+    LARGE_INTEGER offset{};
+    PIRP irp =
+        IoBuildSynchronousFsdRequest(IRP_MJ_READ, target, buffer, 4, &offset, &event, &status);
+    EXPECT_EQ(IoCallDriver(target, irp), STATUS_SUCCESS);
+    EXPECT_EQ(status.Information, 4u);
+    EXPECT_EQ(std::string(buffer), "rrrr");
+
+    ObDereferenceObject(file);
+    std::string majors;
+    for (const auto& entry : sim::IrpLogEntries()) {
+        if (entry.kind == sim::IrpLogEntry::Kind::Dispatch) {
+            majors += std::to_string(entry.majorFunction) + " ";
+        }
+    }
+    EXPECT_EQ(majors, "0 18 3 2 ");  // create, cleanup, read, close
 }
 
 TEST_F(IoObjectsTest, SystemQueriesAnswerAsConfiguredForTheTest) {
