@@ -92,27 +92,30 @@ void UnregisterDeviceName(std::u16string_view name) {
 NTSTATUS LookupDevice(std::u16string_view name, PDEVICE_OBJECT* device, std::u16string* remainder) {
     std::lock_guard guard(IoMutex());
     auto& names = Names().names;
+    std::u16string original(name);  // the remainder keeps the caller's case
     std::u16string current = NormalizeName(name);
     std::u16string rest;
     for (int depth = 0; depth < kMaximumLinkDepth; ++depth) {
         // The longest prefix that is a name, cut at a backslash; the rest is the
-        // file name within the device.
+        // file name within the device. Normalising only shortens the start of a
+        // name, so the rest is also the end of the original text.
         auto found = names.find(current);
-        std::u16string tail;
+        size_t tailLength = 0;
         while (found == names.end()) {
             const size_t cut = current.find_last_of(u'\\');
             if (cut == 0 || cut == std::u16string::npos) return STATUS_OBJECT_NAME_NOT_FOUND;
-            tail = current.substr(cut) + tail;
+            tailLength += current.size() - cut;
             current.resize(cut);
             found = names.find(current);
         }
-        rest = tail + rest;
+        rest = original.substr(original.size() - tailLength) + rest;
         if (!found->second.isLink || found->second.device != nullptr) {
             *device = found->second.device;
             *remainder = rest;
             return STATUS_SUCCESS;
         }
-        current = NormalizeName(found->second.target);
+        original = found->second.target;
+        current = NormalizeName(original);
     }
     return STATUS_OBJECT_NAME_NOT_FOUND;
 }

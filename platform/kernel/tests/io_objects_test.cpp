@@ -173,6 +173,16 @@ TEST_F(IoObjectsTest, DeviceObjectPointerOpensAndItsLastReferenceCloses) {
     ASSERT_EQ(IoGetDeviceObjectPointer(&name, 0, &file, &target), STATUS_SUCCESS);
     EXPECT_EQ(target, device);
     EXPECT_EQ(file->DeviceObject, device);
+    EXPECT_EQ(file->FileName.Length, 0);
+    ObDereferenceObject(file);
+
+    // What follows the device's name is the file name, in the caller's case.
+    UNICODE_STRING link = Unicode(u"\\DosDevices\\DIRECT");
+    ASSERT_EQ(IoCreateSymbolicLink(&link, &name), STATUS_SUCCESS);
+    UNICODE_STRING withFile = Unicode(u"\\??\\direct\\Sub\\File");
+    ASSERT_EQ(IoGetDeviceObjectPointer(&withFile, 0, &file, &target), STATUS_SUCCESS);
+    EXPECT_EQ(std::u16string(file->FileName.Buffer, file->FileName.Length / 2), u"\\Sub\\File");
+    IoDeleteSymbolicLink(&link);
 
     char buffer[5] = {};
     KEVENT event;
@@ -192,7 +202,7 @@ TEST_F(IoObjectsTest, DeviceObjectPointerOpensAndItsLastReferenceCloses) {
             majors += std::to_string(entry.majorFunction) + " ";
         }
     }
-    EXPECT_EQ(majors, "0 18 3 2 ");  // create, cleanup, read, close
+    EXPECT_EQ(majors, "0 18 2 0 18 3 2 ");  // create, cleanup, close; again with a read
 }
 
 TEST_F(IoObjectsTest, SystemQueriesAnswerAsConfiguredForTheTest) {
