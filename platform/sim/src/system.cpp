@@ -8,6 +8,7 @@
 #include "internal/system_config.h"
 #include "internal/verifier.h"
 #include "sim/faults.h"
+#include "sim/registry.h"
 #include "sim/verifier.h"
 
 namespace sim {
@@ -145,6 +146,9 @@ System::~System() {
     }
     Settle();
     VerifyNoLeaks();
+    // Handles still open were reported above; the next test starts with an
+    // empty registry and none.
+    registry::Reset();
     {
         std::lock_guard lock(dispatcher.mutex);
         while (!dispatcher.timerQueue.empty()) {
