@@ -3,7 +3,11 @@
 # Only missing packages are installed; a machine that has them all is left alone.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # Windows builds of the user-mode deliverables (libwine-dev: the base IDL files
+  # for the type library), and wine to run them.
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64)
 
 missing=()
 for package in "${packages[@]}"; do
