@@ -67,7 +67,10 @@ class QueueDevice : public DeviceObjectBase {
                      [&](ULONG) { return new DeviceQueue(this, &QueueDevice::OnStart, policy); });
     }
 
-    NTSTATUS DispatchCreate(PIRP irp) override { return Complete(irp, STATUS_SUCCESS, 0); }
+    NTSTATUS DispatchCreate(PIRP irp) override {
+        lastOpenedFile = IoGetCurrentIrpStackLocation(irp)->FileObject;
+        return Complete(irp, STATUS_SUCCESS, 0);
+    }
     NTSTATUS DispatchClose(PIRP irp) override { return Complete(irp, STATUS_SUCCESS, 0); }
     NTSTATUS DispatchCleanup(PIRP irp) override {
         CleanupAll(IoGetCurrentIrpStackLocation(irp)->FileObject, STATUS_CANCELLED);
@@ -109,6 +112,7 @@ class QueueDevice : public DeviceObjectBase {
     RecordingHolder holder;
     std::atomic<int> cancelOwnRequestsCalls{0};
     bool deleteFirst = false;
+    PFILE_OBJECT lastOpenedFile = nullptr;
     static inline std::vector<std::u16string> deleted;
 
   private:
