@@ -147,11 +147,11 @@ TEST_F(DeviceQueueTest, CancellationRacingTheQueueNeverStartsACancelledRequest) 
     for (ULONG i = 0; i < kRequests; ++i) requests.push_back(std::make_unique<Request>());
     std::atomic<bool> issuing{true};
     std::thread finisher = sim::StartThread([&] {
-        // Finishes whatever is current, from a DPC or directly, while requests
-        // arrive and get cancelled.
+        // Finishes each request once its start routine has seen it, while
+        // requests arrive and get cancelled.
         size_t finished = 0;
         while (issuing.load() || finished < device->StartedRequests().size()) {
-            if (!device->Queue(0)->IsIdle()) {
+            if (finished < device->StartedRequests().size()) {
                 device->FinishCurrent(0);
                 ++finished;
             } else {
