@@ -88,7 +88,7 @@ void DeviceQueue::StartRequest(PIRP irp) {
     const KIRQL saved = savedIrql_;
     if (policy_ == StartPolicy::Dpc) {
         KefReleaseSpinLockFromDpcLevel(&lock_);
-        (owner_->*start_)(irp);
+        RunStartRoutine(irp);
         KfLowerIrql(saved);
         return;
     }
@@ -96,8 +96,14 @@ void DeviceQueue::StartRequest(PIRP irp) {
     if (KeGetCurrentIrql() > PASSIVE_LEVEL) {
         IoQueueWorkItem(startWorkItem_, &DeviceQueue::PassiveStart, DelayedWorkQueue, this);
     } else {
-        (owner_->*start_)(irp);
+        RunStartRoutine(irp);
     }
+}
+
+void DeviceQueue::RunStartRoutine(PIRP irp) {
+    DeviceObjectBase* owner = owner_;
+    const StartRoutine start = start_;
+    (owner->*start)(irp);
 }
 
 VOID DeviceQueue::PassiveStart(PDEVICE_OBJECT, PVOID context) {
@@ -105,7 +111,7 @@ VOID DeviceQueue::PassiveStart(PDEVICE_OBJECT, PVOID context) {
     queue->Lock();
     PIRP irp = queue->currentIrp_;
     queue->Unlock();
-    if (irp != nullptr) (queue->owner_->*queue->start_)(irp);
+    if (irp != nullptr) queue->RunStartRoutine(irp);
 }
 
 bool DeviceQueue::StartNextWaiting() {

@@ -63,6 +63,7 @@ class DeviceQueue {
 
     void Lock();
     void Unlock();
+    void RunStartRoutine(PIRP irp);
     // With the lock held: starts the first waiting request that is not being
     // cancelled, releasing the lock, and answers true; false leaves it held.
     bool StartNextWaiting();
