@@ -1,6 +1,6 @@
 #include <iterator>
-#include "framework/device_object_base.h"
 
+#include "framework/device_object_base.h"
 #include "framework/driver_entry.h"
 
 namespace framework {

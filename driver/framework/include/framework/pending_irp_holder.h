@@ -19,7 +19,9 @@ class PendingIrpHolder {
     PendingIrpHolder();
     PendingIrpHolder(const PendingIrpHolder&) = delete;
     PendingIrpHolder& operator=(const PendingIrpHolder&) = delete;
-    // Closes the holder and completes a held request with STATUS_CANCELLED.
+    // Closes the holder and completes a held request with STATUS_CANCELLED. A
+    // cancel routine still running for a request this holder had (it lost the
+    // race for the request) must be over before the holder is destroyed.
     virtual ~PendingIrpHolder();
 
     // Non-paged framework pool; raises STATUS_INSUFFICIENT_RESOURCES.
@@ -67,7 +69,8 @@ class PendingIrpHolder {
 
 // Sets up the driver-wide holder list (at entry).
 void InitializeHolderList();
-// Exit action: deletes every holder still on the list.
+// Exit action: deletes every holder still on the list. By then only holders
+// allocated with `new` can be left: embedded ones went with their devices.
 void DestroyHolderList(PVOID context);
 
 // Completes with STATUS_CANCELLED every held request whose current stack
