@@ -88,9 +88,11 @@ TEST_F(PendingIrpHolderTest, CancellationCompletesCancelledBetweenTheHooks) {
     ASSERT_TRUE(again.Control(file_, kHoldControl));
     {
         auto* holder = new RecordingHolder;
+        const KIRQL previous = KfRaiseIrql(DISPATCH_LEVEL);  // usable above it too
         PIRP irp = Holder().Take();
-        ASSERT_NE(irp, nullptr);
-        EXPECT_EQ(holder->Hold(irp), STATUS_PENDING);
+        const NTSTATUS status = irp == nullptr ? STATUS_UNSUCCESSFUL : holder->Hold(irp);
+        KfLowerIrql(previous);
+        EXPECT_EQ(status, STATUS_PENDING);
         delete holder;
     }
     sim::Settle();
