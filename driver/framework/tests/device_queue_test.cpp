@@ -147,11 +147,12 @@ TEST_F(DeviceQueueTest, CancellationRacingTheQueueNeverStartsACancelledRequest) 
     for (ULONG i = 0; i < kRequests; ++i) requests.push_back(std::make_unique<Request>());
     std::atomic<bool> issuing{true};
     std::thread finisher = sim::StartThread([&] {
-        // Finishes each request once its start routine has seen it, while
-        // requests arrive and get cancelled.
+        // Finishes each request once its start routine has seen it, slowly,
+        // so that requests wait and get cancelled meanwhile.
         size_t finished = 0;
         while (issuing.load() || finished < device->StartedRequests().size()) {
             if (finished < device->StartedRequests().size()) {
+                for (int i = 0; i < 50; ++i) std::this_thread::yield();
                 device->FinishCurrent(0);
                 ++finished;
             } else {
@@ -160,15 +161,18 @@ TEST_F(DeviceQueueTest, CancellationRacingTheQueueNeverStartsACancelledRequest) 
         }
     });
     std::thread canceller = sim::StartThread([&] {
-        for (int round = 0; round < 50; ++round) {
+        while (issuing.load()) {
             (void)win32::CancelIoEx(file, nullptr);
-            std::this_thread::yield();
+            for (int i = 0; i < 500; ++i) std::this_thread::yield();
         }
     });
-    for (ULONG i = 0; i < kRequests; ++i) (void)requests[i]->Read(file, i);
-    sim::Join(canceller);
+    for (ULONG i = 0; i < kRequests; ++i) {
+        (void)requests[i]->Read(file, i);
+        for (int spin = 0; spin < 20; ++spin) std::this_thread::yield();
+    }
     (void)win32::CancelIoEx(file, nullptr);
     issuing = false;
+    sim::Join(canceller);
     sim::Join(finisher);
     sim::Settle();
 
