@@ -156,7 +156,12 @@ void FinishThreadedIrp(PIRP irp, PVOID userBuffer, ULONG userBufferLength) {
     FreeMdls(irp);
     PFILE_OBJECT file = irp->Tail.Overlay.OriginalFileObject;
     PKEVENT event = irp->UserEvent;
-    if (irp->UserIosb != nullptr) *irp->UserIosb = irp->IoStatus;
+    if (irp->UserIosb != nullptr) {
+        // Status last, with release order: a caller that polls it (GetOverlappedResult)
+        // sees Information and the data once it is no longer STATUS_PENDING.
+        irp->UserIosb->Information = irp->IoStatus.Information;
+        __atomic_store_n(&irp->UserIosb->Status, irp->IoStatus.Status, __ATOMIC_RELEASE);
+    }
     {
         auto& table = Table();
         std::lock_guard guard(table.mutex);

@@ -237,12 +237,16 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD numberOfB
     KEVENT* event =
         overlapped->hEvent != nullptr ? EventOf(overlapped->hEvent) : &handle->file->Event;
     if (event == nullptr) return Fail(STATUS_INVALID_HANDLE);
-    if (wait) {
+    // As on the platform, the status decides whether the request is still running,
+    // not the event: an auto-reset event the caller has already waited on is clear.
+    const auto* status = reinterpret_cast<const IO_STATUS_BLOCK*>(&overlapped->Internal);
+    if (__atomic_load_n(&status->Status, __ATOMIC_ACQUIRE) == STATUS_PENDING) {
+        if (!wait) {
+            lastStatus = STATUS_PENDING;
+            lastError = ERROR_IO_INCOMPLETE;
+            return FALSE;
+        }
         KeWaitForSingleObject(event, UserRequest, UserMode, FALSE, nullptr);
-    } else if (KeReadStateEvent(event) == 0) {
-        lastStatus = STATUS_PENDING;
-        lastError = ERROR_IO_INCOMPLETE;
-        return FALSE;
     }
     if (numberOfBytesTransferred != nullptr) {
         *numberOfBytesTransferred = static_cast<DWORD>(overlapped->InternalHigh);
