@@ -429,6 +429,16 @@ void IoMarkIrpPending(PIRP irp) {
         ReportUseAfterFree(irp, "IoMarkIrpPending");
         return;
     }
+    if (irp->CurrentLocation > irp->StackCount) {
+        // Not sent, or completed back to the top: the current location lies past
+        // the IRP's last one, outside the IRP.
+        guard.unlock();
+        ReportIrp(sim::Rule::StackLocationOverflow, bugcheck::NO_MORE_IRP_STACK_LOCATIONS, irp,
+                  nullptr, "IoMarkIrpPending",
+                  "the IRP has no current stack location to mark (a completion routine of an "
+                  "IRP its driver allocated must not mark it pending)");
+        return;
+    }
     IoGetCurrentIrpStackLocation(irp)->Control |= SL_PENDING_RETURNED;
     const auto location = static_cast<size_t>(irp->CurrentLocation);
     if (location < record->pendingMarked.size()) record->pendingMarked[location] = true;
