@@ -321,7 +321,7 @@ PIRP BuildRequest(const RequestParameters& p) {
     return irp;
 }
 
-void CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread) {
+size_t CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread) {
     std::vector<PIRP> irps;
     auto& table = Table();
     {
@@ -345,6 +345,7 @@ void CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread) {
         auto& record = table.records.at(irp);
         if (--record.holds == 0 && record.freeWhenReleased) ReleaseToQuarantine(table, irp, record);
     }
+    return irps.size();
 }
 
 bool IrpIsLive(PIRP irp) {

@@ -170,6 +170,7 @@ DWORD ErrorFromStatus(NTSTATUS status) {
         {STATUS_DEVICE_REMOVED, ERROR_DEV_NOT_EXIST},
         {STATUS_DEVICE_DOES_NOT_EXIST, ERROR_DEV_NOT_EXIST},
         {STATUS_DEVICE_NOT_CONNECTED, ERROR_DEVICE_NOT_CONNECTED},
+        {STATUS_NOT_FOUND, ERROR_NOT_FOUND},
         {STATUS_IO_TIMEOUT, ERROR_SEM_TIMEOUT},
         {STATUS_END_OF_FILE, ERROR_HANDLE_EOF},
         {STATUS_UNSUCCESSFUL, ERROR_GEN_FAILURE},
@@ -266,7 +267,9 @@ BOOL CancelIoEx(HANDLE file, LPOVERLAPPED) {
     auto object = Find(file);
     const auto* handle = object != nullptr ? std::get_if<FileHandle>(object.get()) : nullptr;
     if (handle == nullptr) return Fail(STATUS_INVALID_HANDLE);
-    kernel::internal::CancelFileRequests(handle->file, nullptr);
+    if (kernel::internal::CancelFileRequests(handle->file, nullptr) == 0) {
+        return Fail(STATUS_NOT_FOUND);
+    }
     return Result(STATUS_SUCCESS);
 }
 

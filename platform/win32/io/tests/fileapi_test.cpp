@@ -219,6 +219,10 @@ TEST_F(FileApiTest, OverlappedReadCompletesLaterOrIsCancelled) {
     EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &read, TRUE));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
     EXPECT_EQ(LastNtStatus(), STATUS_CANCELLED);
+    // Nothing is left to cancel; CancelIo still succeeds.
+    EXPECT_FALSE(CancelIoEx(file, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+    EXPECT_TRUE(CancelIo(file));
 
     // With an auto-reset event the caller has already waited on, the result is
     // still there, with or without waiting.
