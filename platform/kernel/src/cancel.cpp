@@ -37,6 +37,10 @@ BOOLEAN IoCancelIrp(PIRP irp) {
     }
     irp->CancelIrql = irql;
     // The routine releases the cancel spin lock.
-    routine(IoGetCurrentIrpStackLocation(irp)->DeviceObject, irp);
+    // An IRP not sent yet has no current location (it would lie past the IRP).
+    PDEVICE_OBJECT device = irp->CurrentLocation <= irp->StackCount
+                                ? IoGetCurrentIrpStackLocation(irp)->DeviceObject
+                                : nullptr;
+    routine(device, irp);
     return TRUE;
 }

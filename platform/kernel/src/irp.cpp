@@ -156,7 +156,12 @@ void FinishThreadedIrp(PIRP irp, PVOID userBuffer, ULONG userBufferLength) {
     FreeMdls(irp);
     PFILE_OBJECT file = irp->Tail.Overlay.OriginalFileObject;
     PKEVENT event = irp->UserEvent;
-    if (irp->UserIosb != nullptr) *irp->UserIosb = irp->IoStatus;
+    if (irp->UserIosb != nullptr) {
+        // Status last, with release order: a caller that polls it (GetOverlappedResult)
+        // sees Information and the data once it is no longer STATUS_PENDING.
+        irp->UserIosb->Information = irp->IoStatus.Information;
+        __atomic_store_n(&irp->UserIosb->Status, irp->IoStatus.Status, __ATOMIC_RELEASE);
+    }
     {
         auto& table = Table();
         std::lock_guard guard(table.mutex);
@@ -316,7 +321,7 @@ PIRP BuildRequest(const RequestParameters& p) {
     return irp;
 }
 
-void CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread) {
+size_t CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread) {
     std::vector<PIRP> irps;
     auto& table = Table();
     {
@@ -340,6 +345,7 @@ void CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread) {
         auto& record = table.records.at(irp);
         if (--record.holds == 0 && record.freeWhenReleased) ReleaseToQuarantine(table, irp, record);
     }
+    return irps.size();
 }
 
 bool IrpIsLive(PIRP irp) {
@@ -422,6 +428,16 @@ void IoMarkIrpPending(PIRP irp) {
     if (record == nullptr) {
         guard.unlock();
         ReportUseAfterFree(irp, "IoMarkIrpPending");
+        return;
+    }
+    if (irp->CurrentLocation > irp->StackCount) {
+        // Not sent, or completed back to the top: the current location lies past
+        // the IRP's last one, outside the IRP.
+        guard.unlock();
+        ReportIrp(sim::Rule::StackLocationOverflow, bugcheck::NO_MORE_IRP_STACK_LOCATIONS, irp,
+                  nullptr, "IoMarkIrpPending",
+                  "the IRP has no current stack location to mark (a completion routine of an "
+                  "IRP its driver allocated must not mark it pending)");
         return;
     }
     IoGetCurrentIrpStackLocation(irp)->Control |= SL_PENDING_RETURNED;

@@ -131,6 +131,8 @@ BOOLEAN KeCancelTimer(PKTIMER timer) {
     if (timer->Dpc != nullptr) {
         auto queued = dispatcher.dpcQueuedByTimer.find(timer->Dpc);
         if (queued != dispatcher.dpcQueuedByTimer.end() && queued->second == timer) {
+            // The expiry's DPC is taken back too; the timer then counts as cancelled
+            // while set, as its expiry has no effect left.
             dispatcher.RemoveDpc(timer->Dpc);
             wasSet = true;
         }

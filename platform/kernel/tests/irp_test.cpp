@@ -244,6 +244,19 @@ TEST_F(IrpTest, CancelWithoutCancelRoutineOnlyMarksTheIrp) {
     CompleteIrp(held, STATUS_CANCELLED);
     EXPECT_EQ(KeReadStateEvent(&event), 1);
     EXPECT_EQ(status.Status, STATUS_CANCELLED);
+
+    // An IRP not sent yet has no current stack location: its cancel routine gets
+    // no device object.
+    static PDEVICE_OBJECT seen;
+    seen = device;
+    PIRP unsent = IoAllocateIrp(1, FALSE);
+    IoSetCancelRoutine(unsent, [](PDEVICE_OBJECT cancelled, PIRP irp) {
+        seen = cancelled;
+        IoReleaseCancelSpinLock(irp->CancelIrql);
+    });
+    EXPECT_TRUE(IoCancelIrp(unsent));
+    EXPECT_EQ(seen, nullptr);
+    IoFreeIrp(unsent);
 }
 
 TEST_F(IrpTest, UnhandledMajorFunctionIsAnsweredByTheIoManager) {

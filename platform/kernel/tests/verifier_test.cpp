@@ -195,6 +195,23 @@ void ForwardPastTheLastStackLocation(Fixture& fixture) {
     (void)SendControl(device, kCode);
 }
 
+void MarkPendingAtTheTop(Fixture& fixture) {
+    PDEVICE_OBJECT device = fixture.driver.CreateDevice(
+        [](PDEVICE_OBJECT, PIRP irp) { return CompleteIrp(irp, STATUS_SUCCESS); });
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_FLUSH_BUFFERS;
+    // The owner's completion routine runs at the top, with no location of its own.
+    IoSetCompletionRoutine(
+        irp,
+        [](PDEVICE_OBJECT, PIRP irp, PVOID) -> NTSTATUS {
+            IoMarkIrpPending(irp);
+            return STATUS_MORE_PROCESSING_REQUIRED;
+        },
+        nullptr, TRUE, TRUE, TRUE);
+    IoCallDriver(device, irp);
+    IoFreeIrp(irp);
+}
+
 // ---- pool and work items -------------------------------------------------------
 
 void FreeWithTheWrongTag(Fixture&) {
@@ -326,6 +343,7 @@ const RuleCase kCases[] = {
     {"AsyncCompletionNotMarked", Rule::AsyncCompletionNotMarked, CompleteLaterWithoutMarking},
     {"IrpUsedAfterFree", Rule::IrpUsedAfterFree, CallDriverWithAFreedIrp},
     {"StackLocationOverflow", Rule::StackLocationOverflow, ForwardPastTheLastStackLocation},
+    {"MarkPendingAtTheTop", Rule::StackLocationOverflow, MarkPendingAtTheTop},
     {"BadPoolCaller", Rule::BadPoolCaller, FreeWithTheWrongTag},
     {"WorkItemMisuse", Rule::WorkItemMisuse, FreeAWorkItemTwice},
     {"LockNotHeld", Rule::LockNotHeld, ReleaseALockNotHeld},

@@ -96,8 +96,8 @@ struct RequestParameters {
 // NULL when an allocation fails.
 [[nodiscard]] PIRP BuildRequest(const RequestParameters& parameters);
 // Cancels every unfinished request on the file object issued by `thread` (all
-// threads when NULL).
-void CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread);
+// threads when NULL). Returns the number of requests found.
+size_t CancelFileRequests(PFILE_OBJECT file, PKTHREAD thread);
 
 struct IrpInfo {
     PIRP irp;

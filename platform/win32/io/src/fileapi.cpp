@@ -170,6 +170,7 @@ DWORD ErrorFromStatus(NTSTATUS status) {
         {STATUS_DEVICE_REMOVED, ERROR_DEV_NOT_EXIST},
         {STATUS_DEVICE_DOES_NOT_EXIST, ERROR_DEV_NOT_EXIST},
         {STATUS_DEVICE_NOT_CONNECTED, ERROR_DEVICE_NOT_CONNECTED},
+        {STATUS_NOT_FOUND, ERROR_NOT_FOUND},
         {STATUS_IO_TIMEOUT, ERROR_SEM_TIMEOUT},
         {STATUS_END_OF_FILE, ERROR_HANDLE_EOF},
         {STATUS_UNSUCCESSFUL, ERROR_GEN_FAILURE},
@@ -237,12 +238,16 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD numberOfB
     KEVENT* event =
         overlapped->hEvent != nullptr ? EventOf(overlapped->hEvent) : &handle->file->Event;
     if (event == nullptr) return Fail(STATUS_INVALID_HANDLE);
-    if (wait) {
+    // As on the platform, the status decides whether the request is still running,
+    // not the event: an auto-reset event the caller has already waited on is clear.
+    const auto* status = reinterpret_cast<const IO_STATUS_BLOCK*>(&overlapped->Internal);
+    if (__atomic_load_n(&status->Status, __ATOMIC_ACQUIRE) == STATUS_PENDING) {
+        if (!wait) {
+            lastStatus = STATUS_PENDING;
+            lastError = ERROR_IO_INCOMPLETE;
+            return FALSE;
+        }
         KeWaitForSingleObject(event, UserRequest, UserMode, FALSE, nullptr);
-    } else if (KeReadStateEvent(event) == 0) {
-        lastStatus = STATUS_PENDING;
-        lastError = ERROR_IO_INCOMPLETE;
-        return FALSE;
     }
     if (numberOfBytesTransferred != nullptr) {
         *numberOfBytesTransferred = static_cast<DWORD>(overlapped->InternalHigh);
@@ -262,7 +267,9 @@ BOOL CancelIoEx(HANDLE file, LPOVERLAPPED) {
     auto object = Find(file);
     const auto* handle = object != nullptr ? std::get_if<FileHandle>(object.get()) : nullptr;
     if (handle == nullptr) return Fail(STATUS_INVALID_HANDLE);
-    kernel::internal::CancelFileRequests(handle->file, nullptr);
+    if (kernel::internal::CancelFileRequests(handle->file, nullptr) == 0) {
+        return Fail(STATUS_NOT_FOUND);
+    }
     return Result(STATUS_SUCCESS);
 }
 

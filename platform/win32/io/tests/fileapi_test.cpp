@@ -219,8 +219,29 @@ TEST_F(FileApiTest, OverlappedReadCompletesLaterOrIsCancelled) {
     EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &read, TRUE));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
     EXPECT_EQ(LastNtStatus(), STATUS_CANCELLED);
+    // Nothing is left to cancel; CancelIo still succeeds.
+    EXPECT_FALSE(CancelIoEx(file, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+    EXPECT_TRUE(CancelIo(file));
+
+    // With an auto-reset event the caller has already waited on, the result is
+    // still there, with or without waiting.
+    HANDLE autoReset = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = autoReset;
+    EXPECT_FALSE(ReadFile(file, buffer, sizeof buffer, &read, &overlapped));
+    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    sim::AdvanceTimeMs(70);
+    EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);
+    read = 0;
+    EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &read, FALSE));
+    EXPECT_EQ(read, 4u);
+    read = 0;
+    EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &read, TRUE));
+    EXPECT_EQ(read, 4u);
     EXPECT_TRUE(CloseHandle(file));
     EXPECT_TRUE(CloseHandle(event));
+    EXPECT_TRUE(CloseHandle(autoReset));
 }
 
 TEST_F(FileApiTest, CloseHandleSendsCleanupAndThenCloseAfterTheLastRequest) {

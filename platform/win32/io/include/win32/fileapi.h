@@ -70,6 +70,7 @@ constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 constexpr DWORD ERROR_IO_PENDING = 997;
 constexpr DWORD ERROR_NOACCESS = 998;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr DWORD ERROR_NOT_FOUND = 1168;
 constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 
 // "\\.\NAME" opens "\??\NAME"; kernel names ("\Device\X", "\??\X") are taken as
@@ -89,7 +90,7 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD numberOfB
 // Cancels the calling thread's unfinished requests on the handle.
 BOOL CancelIo(HANDLE file);
 // Cancels every unfinished request on the handle (the overlapped argument is
-// not used to pick one).
+// not used to pick one); ERROR_NOT_FOUND when there is none.
 BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 // A file handle: IRP_MJ_CLEANUP now, IRP_MJ_CLOSE once its last request is done.
 BOOL CloseHandle(HANDLE object);
