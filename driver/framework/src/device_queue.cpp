@@ -25,6 +25,7 @@ DeviceQueue::DeviceQueue(DeviceObjectBase* owner, StartRoutine start, StartPolic
     InitializeListHead(&waiting_);
     KeInitializeSpinLock(&lock_);
     KeInitializeEvent(&idleEvent_, NotificationEvent, FALSE);
+    KeInitializeEvent(&drained_, NotificationEvent, FALSE);
     if (policy_ == StartPolicy::Passive) {
         // One item is enough: the next start needs the current request given up,
         // which its owner does only once its start routine has been called.
@@ -36,6 +37,12 @@ DeviceQueue::DeviceQueue(DeviceObjectBase* owner, StartRoutine start, StartPolic
 DeviceQueue::~DeviceQueue() {
     // Requests still waiting would be lost with the queue.
     Cleanup(nullptr, STATUS_DELETE_PENDING);
+    Lock();
+    draining_ = true;
+    const bool busy = armed_ != 0;
+    Unlock();
+    // The last cancel routine sets the event as its final touch of the queue.
+    if (busy && KeGetCurrentIrql() == PASSIVE_LEVEL) (void)Wait(&drained_, 0);
     if (startWorkItem_ != nullptr) IoFreeWorkItem(startWorkItem_);
 }
 
@@ -78,6 +85,7 @@ void DeviceQueue::QueueRequest(PIRP irp) {
     // When the cancel routine is already running it waits for the lock and
     // then takes the request off the list again.
     InsertTailList(&waiting_, &irp->Tail.Overlay.ListEntry);
+    ++armed_;
     Unlock();
 }
 
@@ -120,6 +128,7 @@ bool DeviceQueue::StartNextWaiting() {
         PLIST_ENTRY entry = RemoveHeadList(&waiting_);
         PIRP irp = IrpFromListEntry(entry);
         if (TakeBackFromCancel(irp)) {
+            --armed_;
             StartRequest(irp);
             return true;
         }
@@ -190,6 +199,7 @@ void DeviceQueue::Cleanup(PFILE_OBJECT fileObject, NTSTATUS status) {
         const bool matches =
             fileObject == nullptr || IoGetCurrentIrpStackLocation(irp)->FileObject == fileObject;
         if (matches && TakeBackFromCancel(irp)) {
+            --armed_;
             RemoveEntryList(entry);
             InsertTailList(&taken, entry);
         }
@@ -224,7 +234,10 @@ VOID DeviceQueue::CancelWaiting(PDEVICE_OBJECT, PIRP irp) {
     auto* queue = static_cast<DeviceQueue*>(irp->Tail.Overlay.DriverContext[0]);
     KefAcquireSpinLockAtDpcLevel(&queue->lock_);
     RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+    const bool drained = queue->DropArmedLocked();
     KefReleaseSpinLockFromDpcLevel(&queue->lock_);
+    // After this the queue may be gone.
+    if (drained) (void)KeSetEvent(&queue->drained_, IO_NO_INCREMENT, FALSE);
     KfLowerIrql(irp->CancelIrql);
     (void)Complete(irp, STATUS_CANCELLED, 0);
 }

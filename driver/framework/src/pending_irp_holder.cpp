@@ -2,6 +2,7 @@
 
 #include "framework/irp_helpers.h"
 #include "framework/pool.h"
+#include "framework/wait.h"
 
 namespace framework {
 namespace {
@@ -21,18 +22,34 @@ void InitializeHolderList() {
 }
 
 PendingIrpHolder::PendingIrpHolder() {
+    KeInitializeEvent(&drained_, NotificationEvent, FALSE);
     link_.holder = this;
     ExInterlockedInsertTailList(&holderList, &link_.links, &holderListLock);
 }
 
 PendingIrpHolder::~PendingIrpHolder() {
+    Close();
+    const KIRQL previous = KfAcquireSpinLock(&holderListLock);
+    RemoveEntryList(&link_.links);
+    KfReleaseSpinLock(&holderListLock, previous);
+}
+
+void PendingIrpHolder::Close() {
     lock_.Acquire();
     closed_ = 1;
     lock_.Release();
     if (PIRP irp = Take()) (void)Complete(irp, STATUS_CANCELLED, 0);
-    const KIRQL previous = KfAcquireSpinLock(&holderListLock);
-    RemoveEntryList(&link_.links);
-    KfReleaseSpinLock(&holderListLock, previous);
+    lock_.Acquire();
+    draining_ = true;
+    const bool busy = armed_ != 0;
+    lock_.Release();
+    // The last cancellation to finish sets the event as its final touch of the
+    // holder. Destruction happens at PASSIVE_LEVEL, the only level that can wait.
+    if (busy && KeGetCurrentIrql() == PASSIVE_LEVEL) (void)Wait(&drained_, 0);
+}
+
+bool PendingIrpHolder::DropArmedLocked() {
+    return --armed_ == 0 && draining_;
 }
 
 void* PendingIrpHolder::operator new(std::size_t size) {
@@ -60,6 +77,7 @@ NTSTATUS PendingIrpHolder::Hold(PIRP irp) {
             // the request held and forgets it before completing it.
             IoMarkIrpPending(irp);
             heldIrp_ = irp;
+            ++armed_;
         }
     }
     lock_.Release();
@@ -70,8 +88,16 @@ PIRP PendingIrpHolder::Take() {
     lock_.Acquire();
     PIRP irp = heldIrp_;
     heldIrp_ = nullptr;
-    if (irp != nullptr && IoSetCancelRoutine(irp, nullptr) == nullptr) irp = nullptr;
+    bool drained = false;
+    if (irp != nullptr) {
+        if (IoSetCancelRoutine(irp, nullptr) != nullptr) {
+            drained = DropArmedLocked();
+        } else {
+            irp = nullptr;  // its cancellation drops it
+        }
+    }
     lock_.Release();
+    if (drained) (void)KeSetEvent(&drained_, IO_NO_INCREMENT, FALSE);
     return irp;
 }
 
@@ -89,6 +115,11 @@ void PendingIrpHolder::CompleteCancelled(PIRP irp) {
     holder->BeforeCancelComplete(irp, STATUS_CANCELLED, 0);
     IofCompleteRequest(irp, IO_NO_INCREMENT);
     holder->AfterCancelComplete(irp, STATUS_CANCELLED, 0);
+    holder->lock_.Acquire();
+    const bool drained = holder->DropArmedLocked();
+    holder->lock_.Release();
+    // After this the holder may be gone.
+    if (drained) (void)KeSetEvent(&holder->drained_, IO_NO_INCREMENT, FALSE);
 }
 
 VOID PendingIrpHolder::CancelHeld(PDEVICE_OBJECT, PIRP irp) {

@@ -138,6 +138,26 @@ TEST_F(DeviceQueueTest, CancelledWaitingRequestCompletesCancelledAndIsNeverStart
     EXPECT_TRUE(device->Queue(2)->IsIdle());
 }
 
+// A queue deleted while the cancel routine of one of its waiting requests runs
+// waits for that routine; the request completes once, either way.
+TEST_F(DeviceQueueTest, DestructionRacingCancelWaitsForTheCancelRoutine) {
+    QueueDevice* device = CreateQueueDevice(1);
+    HANDLE file = OpenFile();
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        device->CreateSpareQueue();
+        Request request;
+        ASSERT_TRUE(request.Read(file, 0));
+        std::thread canceller = sim::StartThread([&] { (void)win32::CancelIoEx(file, nullptr); });
+        for (int spin = 0; spin < round % 20; ++spin) std::this_thread::yield();
+        device->DeleteSpareQueue();
+        sim::Join(canceller);
+        sim::Settle();
+        const NTSTATUS status = request.Status();
+        EXPECT_TRUE(status == STATUS_CANCELLED || status == STATUS_DELETE_PENDING) << status;
+    }
+}
+
 TEST_F(DeviceQueueTest, CancellationRacingTheQueueNeverStartsACancelledRequest) {
     QueueDevice* device = CreateQueueDevice(1);
     device->Queue(0)->Unstall();

@@ -47,6 +47,9 @@ class RecordingHolder : public PendingIrpHolder {
     std::atomic<int> before{0};
     std::atomic<int> after{0};
 
+    // The hooks run in cancellations that may still be going on.
+    ~RecordingHolder() override { Close(); }
+
   protected:
     void BeforeCancelComplete(PIRP irp, NTSTATUS status, ULONG_PTR) override {
         EXPECT_EQ(irp->IoStatus.Status, status);
@@ -76,7 +79,14 @@ class QueueDevice : public DeviceObjectBase {
         CleanupAll(IoGetCurrentIrpStackLocation(irp)->FileObject, STATUS_CANCELLED);
         return Complete(irp, STATUS_SUCCESS, 0);
     }
-    NTSTATUS DispatchRead(PIRP irp) override { return Enqueue(0, irp); }
+    NTSTATUS DispatchRead(PIRP irp) override {
+        if (DeviceQueue* queue = spareQueue.load()) {
+            IoMarkIrpPending(irp);
+            queue->QueueRequest(irp);
+            return STATUS_PENDING;
+        }
+        return Enqueue(0, irp);
+    }
     NTSTATUS DispatchWrite(PIRP irp) override { return Enqueue(1, irp); }
     NTSTATUS DispatchDeviceControl(PIRP irp) override {
         if (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode ==
@@ -97,6 +107,12 @@ class QueueDevice : public DeviceObjectBase {
     void CancelOwnRequests() override { ++cancelOwnRequestsCalls; }
     [[nodiscard]] bool DeleteFirstOnUnload() override { return deleteFirst; }
 
+    // Reads go to a queue of their own (stalled, DPC policy) until it is deleted.
+    void CreateSpareQueue() {
+        spareQueue = new DeviceQueue(this, &QueueDevice::OnStart, StartPolicy::Dpc);
+    }
+    void DeleteSpareQueue() { delete spareQueue.exchange(nullptr); }
+
     // Completes queue `index`'s current request and gives it up.
     void FinishCurrent(ULONG index, NTSTATUS status = STATUS_SUCCESS) {
         PIRP irp = Queue(index)->CurrentIrp();
@@ -110,6 +126,7 @@ class QueueDevice : public DeviceObjectBase {
     }
 
     RecordingHolder holder;
+    std::atomic<DeviceQueue*> spareQueue{nullptr};
     std::atomic<int> cancelOwnRequestsCalls{0};
     bool deleteFirst = false;
     PFILE_OBJECT lastOpenedFile = nullptr;

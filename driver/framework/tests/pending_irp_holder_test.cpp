@@ -145,5 +145,25 @@ TEST_F(PendingIrpHolderTest, TakeRacingCancelCompletesEachRequestOnce) {
     EXPECT_EQ(Holder().before.load(), Holder().after.load());
 }
 
+// A cancel routine that lost the race to the destructor still finishes with the
+// holder, hooks included, before the holder is gone.
+TEST_F(PendingIrpHolderTest, DestructionRacingCancelWaitsForTheCancelRoutine) {
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        Request request;
+        ASSERT_TRUE(request.Control(file_, kHoldControl));
+        auto* holder = new RecordingHolder;
+        PIRP irp = Holder().Take();
+        ASSERT_NE(irp, nullptr);
+        ASSERT_EQ(holder->Hold(irp), STATUS_PENDING);
+        std::thread canceller = sim::StartThread([&] { (void)win32::CancelIoEx(file_, nullptr); });
+        for (int spin = 0; spin < round % 20; ++spin) std::this_thread::yield();
+        delete holder;
+        sim::Join(canceller);
+        sim::Settle();
+        EXPECT_EQ(request.Status(), STATUS_CANCELLED);
+    }
+}
+
 }  // namespace
 }  // namespace framework

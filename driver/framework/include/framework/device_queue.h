@@ -30,7 +30,10 @@ class DeviceQueue {
     DeviceQueue(DeviceObjectBase* owner, StartRoutine start, StartPolicy policy);
     DeviceQueue(const DeviceQueue&) = delete;
     DeviceQueue& operator=(const DeviceQueue&) = delete;
-    virtual ~DeviceQueue();  // the queue must be idle
+    // The queue must be idle. Completes the waiting requests with
+    // STATUS_DELETE_PENDING and waits (PASSIVE_LEVEL) for the cancel routines
+    // of those it lost to cancellation.
+    virtual ~DeviceQueue();
 
     // Non-paged framework pool; raises STATUS_INSUFFICIENT_RESOURCES.
     static void* operator new(std::size_t size);
@@ -74,6 +77,10 @@ class DeviceQueue {
     void StallLocked() { ++stallCount_; }
     void UnstallLocked() { --stallCount_; }
 
+    // With the lock held: a waiting request is no longer armed with the cancel
+    // routine; true when the destructor waits for this one.
+    [[nodiscard]] bool DropArmedLocked() { return --armed_ == 0 && draining_; }
+
     static VOID CancelWaiting(PDEVICE_OBJECT deviceObject, PIRP irp);
     static VOID PassiveStart(PDEVICE_OBJECT deviceObject, PVOID context);
 
@@ -91,6 +98,11 @@ class DeviceQueue {
     NTSTATUS abortStatus_ = STATUS_SUCCESS;
     ULONG startCounter_ = 0;
     PIO_WORKITEM startWorkItem_ = nullptr;  // passive policy only
+    // Waiting requests armed with the cancel routine, including those taken off
+    // the list while their cancel routine still has to run; guarded by the lock.
+    LONG armed_ = 0;
+    bool draining_ = false;
+    KEVENT drained_;
 };
 
 }  // namespace framework

@@ -19,9 +19,7 @@ class PendingIrpHolder {
     PendingIrpHolder();
     PendingIrpHolder(const PendingIrpHolder&) = delete;
     PendingIrpHolder& operator=(const PendingIrpHolder&) = delete;
-    // Closes the holder and completes a held request with STATUS_CANCELLED. A
-    // cancel routine still running for a request this holder had (it lost the
-    // race for the request) must be over before the holder is destroyed.
+    // Close(), then leaves the driver-wide list. At PASSIVE_LEVEL.
     virtual ~PendingIrpHolder();
 
     // Non-paged framework pool; raises STATUS_INSUFFICIENT_RESOURCES.
@@ -37,6 +35,13 @@ class PendingIrpHolder {
     [[nodiscard]] PIRP Take();
 
     [[nodiscard]] bool IsClosed();
+
+    // Closes the holder, completes a held request with STATUS_CANCELLED and, at
+    // PASSIVE_LEVEL, waits until no cancellation of a request it had is still
+    // running (a cancel routine that won the race for it, or CancelHeldForFile
+    // and CancelHeldForDevice completing it). Those call the hooks, so a class
+    // that overrides them calls Close() first in its own destructor.
+    void Close();
 
   protected:
     // Called around the completion of a request the holder cancels itself.
@@ -57,6 +62,9 @@ class PendingIrpHolder {
 
     static VOID CancelHeld(PDEVICE_OBJECT deviceObject, PIRP irp);
     static void CompleteCancelled(PIRP irp);
+    // With the lock held: a request armed with the cancel routine is done with;
+    // true when Close() waits for this one.
+    [[nodiscard]] bool DropArmedLocked();
     // Cancels the held requests of `fileObject`, or by device when `byDevice`.
     static void CancelMatching(PFILE_OBJECT fileObject, PDEVICE_OBJECT deviceObject, bool byDevice,
                                bool close);
@@ -65,6 +73,11 @@ class PendingIrpHolder {
     PIRP heldIrp_ = nullptr;
     IrqlSpinLock lock_{kLockIrql};
     UCHAR closed_ = 0;
+    // Requests armed with the cancel routine and not yet handed over or
+    // completed after cancellation; guarded by the lock.
+    LONG armed_ = 0;
+    bool draining_ = false;
+    KEVENT drained_;
 };
 
 // Sets up the driver-wide holder list (at entry).
