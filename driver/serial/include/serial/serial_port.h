@@ -273,6 +273,7 @@ class SerialPort : public framework::PnpDevice {
   private:
     friend class ImmediateCharHolder;
     friend class PortTimer;
+    friend class DeferredControlCode;
 
     // ---- request processing ------------------------------------------------------
     [[nodiscard]] bool ErrorAbortInForce() const;
@@ -283,9 +284,13 @@ class SerialPort : public framework::PnpDevice {
     // Runs a control code; STATUS_PENDING leaves the request where it went.
     [[nodiscard]] NTSTATUS ProcessControlCode(PIRP irp, ULONG_PTR* information);
     [[nodiscard]] NTSTATUS ProcessInternalSettings(PIRP irp, ULONG_PTR* information);
-    // Path 0x0F: inline up to maxInlineIrql, otherwise in a work item.
-    NTSTATUS ProcessAtOnce(PIRP irp, bool internal);
-    NTSTATUS QueueOnPath(PIRP irp, UCHAR path);
+    // A queue index queues the request (after PowerUp); path 0x0F processes it
+    // inline up to maxInlineIrql, otherwise in a work item.
+    NTSTATUS ProcessOnPath(PIRP irp, UCHAR path, bool internal);
+    NTSTATUS ProcessAndComplete(PIRP irp, bool internal);
+    NTSTATUS QueueOnPath(PIRP irp, UCHAR queue);
+    // The checks of an XOFF counter before it starts; sets IoStatus.
+    [[nodiscard]] NTSTATUS CheckXoffCounter(PIRP irp);
     [[nodiscard]] NTSTATUS PreprocessControlCode(PIRP irp, ULONG code, bool* completed);
 
     // ---- control codes of each area --------------------------------------------
@@ -345,7 +350,7 @@ class SerialPort : public framework::PnpDevice {
     PortAction actions[kActionCount];
     // One reserve record per action type that carries no request, used only when
     // all records are taken (requests then travel in the IRP itself).
-    PortAction reserveActions[14];
+    PortAction reserveActions[11];
     LIST_ENTRY freeActions;
     LIST_ENTRY pendingActions;
     LIST_ENTRY overflowRequests;  // IRPs whose action found no record
