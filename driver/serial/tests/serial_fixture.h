@@ -10,6 +10,7 @@
 #include <wdm.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -148,6 +149,10 @@ class TestPort : public SerialPort {
         return SerialPort::OnOpenSettings() && options_.openSettingsResult;
     }
 
+    void HandleOtherAction(PortAction& action) override {
+        if (otherAction) otherAction(action);
+    }
+
     // ---- test controls (each takes the port lock, at PASSIVE_LEVEL) ------------
     ULONG Receive(const std::string& bytes, bool raw = false) {
         ULONG accepted = 0;
@@ -227,6 +232,10 @@ class TestPort : public SerialPort {
     using SerialPort::timeouts;
     using SerialPort::txHoldReasons;
     using SerialPort::waitMask;
+
+    // Runs in the action runner for action types the engine does not know.
+    std::function<void(PortAction&)> otherAction;
+    using SerialPort::PostAction;
 
     std::atomic<ULONG> transmitterBusy{0};
     std::atomic<int> startTransmitCalls{0};

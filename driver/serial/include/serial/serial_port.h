@@ -197,6 +197,9 @@ class SerialPort : public framework::PnpDevice {
     [[nodiscard]] bool IsOpen() const { return openCount != 0; }
 
   protected:
+    // Defers an action to the runner (port lock held or not; any IRQL up to
+    // DISPATCH_LEVEL). Types the engine does not know go to HandleOtherAction.
+    void PostAction(ULONG type, PIRP irp, LONGLONG dueTime);
     // Creates the three request queues with `policy`, the six timers and the
     // action runner; raises STATUS_INSUFFICIENT_RESOURCES. Called by the
     // concrete port's Initialize.
@@ -304,7 +307,6 @@ class SerialPort : public framework::PnpDevice {
     // Exchanges the slot with empty and sets the request's IoStatus from the
     // event (an error status) or the bytes moved so far.
     PIRP TakeCurrentRequest(PIRP* slot, NTSTATUS status, ULONG information, ULONG moved);
-    void PostAction(ULONG type, PIRP irp, LONGLONG dueTime);
     [[nodiscard]] PortAction* AcquireAction(ULONG type, PIRP irp);
     void ReleaseAction(PortAction* action);
     void QueueActionRunner();
