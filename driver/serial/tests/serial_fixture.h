@@ -149,6 +149,9 @@ class TestPort : public SerialPort {
         return SerialPort::OnOpenSettings() && options_.openSettingsResult;
     }
 
+    [[nodiscard]] NTSTATUS HandleOtherIoctl(PIRP irp, ULONG_PTR* information) override {
+        return otherIoctl ? otherIoctl(irp) : SerialPort::HandleOtherIoctl(irp, information);
+    }
     void HandleOtherAction(PortAction& action) override {
         if (otherAction) otherAction(action);
     }
@@ -187,6 +190,8 @@ class TestPort : public SerialPort {
     void Locked(Body&& body) {
         WithPortLock(body);
     }
+
+    [[nodiscard]] bool PortLockHeld() const { return portLock_.IsOwnedByCurrentThread(); }
 
     [[nodiscard]] std::string Sent() {
         std::lock_guard guard(mutex_);
@@ -233,6 +238,8 @@ class TestPort : public SerialPort {
     using SerialPort::txHoldReasons;
     using SerialPort::waitMask;
 
+    // Answers custom control codes (STATUS_PENDING keeps the request).
+    std::function<NTSTATUS(PIRP)> otherIoctl;
     // Runs in the action runner for action types the engine does not know.
     std::function<void(PortAction&)> otherAction;
     using SerialPort::PostAction;
