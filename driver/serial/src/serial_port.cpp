@@ -29,6 +29,11 @@ SerialPort::SerialPort(const framework::DeviceCreation& creation, PDEVICE_OBJECT
 
 SerialPort::~SerialPort() {
     RemoveSerialCommValue();
+    ShutdownPort();
+    FreeReceiveBuffer();
+}
+
+void SerialPort::ShutdownPort() {
     immediateCharHolder.Close();
     waitHolder.Close();
     // Nothing may post events any more: stop the timers and the cancel checks,
@@ -39,7 +44,6 @@ SerialPort::~SerialPort() {
     KeFlushQueuedDpcs();
     actionRunner.Shutdown();
     RunActions();
-    FreeReceiveBuffer();
 }
 
 void SerialPort::InitializePort(framework::StartPolicy policy) {

@@ -61,6 +61,7 @@ class TestPort : public SerialPort {
 
     TestPort(const framework::DeviceCreation& creation, PDEVICE_OBJECT physicalDevice)
         : SerialPort(creation, physicalDevice), options_(nextOptions) {}
+    ~TestPort() override { ShutdownPort(); }
 
     [[nodiscard]] NTSTATUS Initialize() override {
         InitializePort(framework::StartPolicy::Passive);

@@ -86,8 +86,7 @@ class SerialPort : public framework::PnpDevice {
     using LockedRoutineNoArgument = UCHAR (*)(SerialPort& port);
 
     SerialPort(const framework::DeviceCreation& creation, PDEVICE_OBJECT physicalDevice);
-    // Deletes the SERIALCOMM value, stops the timers and the action runner and
-    // frees the receive buffer.
+    // Deletes the SERIALCOMM value, ShutdownPort() and frees the receive buffer.
     ~SerialPort() override;
 
     // ---- framework handlers and operations ---------------------------------
@@ -197,6 +196,10 @@ class SerialPort : public framework::PnpDevice {
     [[nodiscard]] bool IsOpen() const { return openCount != 0; }
 
   protected:
+    // Stops the timers, the cancel checks and the action runner after running
+    // what was posted. They call virtual operations, so a concrete port calls
+    // this first in its own destructor. PASSIVE_LEVEL; a second call does nothing.
+    void ShutdownPort();
     // Defers an action to the runner (port lock held or not; any IRQL up to
     // DISPATCH_LEVEL). Types the engine does not know go to HandleOtherAction.
     void PostAction(ULONG type, PIRP irp, LONGLONG dueTime);
