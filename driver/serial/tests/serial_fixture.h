@@ -31,6 +31,7 @@ namespace serial::testing {
 inline constexpr const char16_t* kServiceKey =
     u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\zovusb";
 inline constexpr const char16_t* kPortDeviceName = u"\\Device\\ZovSerialTest";
+inline constexpr const char16_t* kPortName = u"COM5";
 inline constexpr const char16_t* kPortsKey =
     u"\\Registry\\Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
@@ -404,6 +405,8 @@ class SerialTest : public ::testing::Test {
         ASSERT_EQ(IoCreateDevice(bus_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &pdo_),
                   STATUS_SUCCESS);
         pdo_->Flags &= ~DO_DEVICE_INITIALIZING;
+        // Every port is named unless a test changes the device key first.
+        sim::registry::SetString(DeviceKey(), u"PortName", kPortName);
     }
     void TearDown() override {
         for (HANDLE handle : handles_) (void)win32::CloseHandle(handle);
