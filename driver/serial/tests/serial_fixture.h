@@ -409,6 +409,8 @@ class SerialTest : public ::testing::Test {
         sim::registry::SetString(DeviceKey(), u"PortName", kPortName);
     }
     void TearDown() override {
+        // A close waits for its drain (ten character times) on the virtual clock.
+        sim::SetAutoAdvance(true);
         for (HANDLE handle : handles_) (void)win32::CloseHandle(handle);
         handles_.clear();
         sim::Settle();
@@ -439,8 +441,11 @@ class SerialTest : public ::testing::Test {
         if (handle != win32::INVALID_HANDLE_VALUE) handles_.push_back(handle);
         return handle;
     }
+    // The close waits for its drain on the virtual clock, so this turns
+    // auto-advance on for the rest of the test.
     void Close(HANDLE handle) {
         std::erase(handles_, handle);
+        sim::SetAutoAdvance(true);
         (void)win32::CloseHandle(handle);
     }
 
