@@ -30,6 +30,8 @@ class OpenPort {
             return;
         }
         pdo_->Flags &= ~DO_DEVICE_INITIALIZING;
+        sim::registry::SetString(sim::registry::DeviceKeyPath(pdo_, PLUGPLAY_REGKEY_DEVICE),
+                                 u"PortName", kPortName);
         if (framework::AddDevice(driver_, pdo_) != STATUS_SUCCESS) return;
         port = TestPort::last;
         file =
@@ -44,6 +46,8 @@ class OpenPort {
                 Control(IOCTL_SERIAL_SET_TIMEOUTS, &waitForAll, sizeof waitForAll);
     }
     ~OpenPort() {
+        // The close waits for its drain on the virtual clock.
+        sim::SetAutoAdvance(true);
         if (file != win32::INVALID_HANDLE_VALUE) (void)win32::CloseHandle(file);
         sim::Settle();
         if (driver_ != nullptr) sim::UnloadDriver(driver_);
@@ -185,7 +189,9 @@ void BM_ReadWriteRoundTrip(benchmark::State& state) {
         write.Wait();
         if (write.Status() != STATUS_SUCCESS) {
             state.SkipWithError("write failed");
-            open.port->Locked([&] { open.port->Purge(PURGE_RXABORT); });
+            sim::Settle();
+            const ULONG abort = PURGE_RXABORT;
+            (void)open.Control(IOCTL_SERIAL_PURGE, &abort, sizeof abort);
             read.Wait();
             break;
         }
