@@ -53,8 +53,6 @@ class DeviceQueue {
     // object when it is NULL).
     void Cleanup(PFILE_OBJECT fileObject, NTSTATUS status);
     [[nodiscard]] bool IsIdle();
-    // Whether requests wait behind the current one.
-    [[nodiscard]] bool HasWaiting();
 
     [[nodiscard]] PIRP CurrentIrp();
     [[nodiscard]] LONG StallCount() const { return stallCount_.load(); }
