@@ -343,6 +343,12 @@ class SerialPort : public framework::PnpDevice {
     void PurgeTransmit(ULONG mask);
     // A current XOFF counter ends with STATUS_SERIAL_MORE_WRITES.
     void EndXoffCounterForMoreWrites();
+    // The immediate character goes out now: its request completes.
+    void HandOutImmediateChar();
+    // Withdraws the pending immediate character of `irp` (cancel hook).
+    void WithdrawImmediateChar(PIRP irp);
+    // The IMMEDIATE_CHAR request whose character is pending (exchanged atomically).
+    PIRP immediateCharRequest = nullptr;
 
     // ---- event waits and flow control -------------------------------------------
 
