@@ -348,6 +348,12 @@ class SerialPort : public framework::PnpDevice {
     // A current XOFF counter ends with STATUS_SERIAL_MORE_WRITES.
     void EndXoffCounterForMoreWrites();
     static void MoreWritesRoutine(PVOID context);
+    // The immediate character goes out now: its request completes.
+    void HandOutImmediateChar();
+    // Withdraws the pending immediate character of `irp` (cancel hook).
+    void WithdrawImmediateChar(PIRP irp);
+    // The IMMEDIATE_CHAR request whose character is pending (exchanged atomically).
+    PIRP immediateCharRequest = nullptr;
 
     // ---- event waits and flow control -------------------------------------------
 
