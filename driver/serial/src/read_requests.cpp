@@ -72,7 +72,9 @@ bool SerialPort::StartRead(PIRP irp) {
         return EndStartedRead(irp, STATUS_INVALID_USER_BUFFER, 0);
     }
 
-    if (rxCount > 0) {
+    const bool hadCharacters = rxCount > 0;
+    // A zero-length read may come without a buffer: nothing is copied then.
+    if (hadCharacters && readLength > 0) {
         ULONG chunk = std::min({rxCount, rxBufferSize - rxFirst, readLength});
         RtlCopyMemory(readBuffer, rxBuffer + rxFirst, chunk);
         rxFirst += chunk;
@@ -87,8 +89,8 @@ bool SerialPort::StartRead(PIRP irp) {
             readCopied += chunk;
         }
         if (readCopied != 0) OnBufferRead();
-        OnReceiveDrained();
     }
+    if (hadCharacters) OnReceiveDrained();
     if (readCopied >= readLength) return EndStartedRead(irp, STATUS_SUCCESS, readCopied);
 
     ULONG multiplier = timeouts.ReadTotalTimeoutMultiplier;
