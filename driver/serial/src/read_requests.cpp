@@ -38,10 +38,10 @@ NTSTATUS SerialPort::DispatchRead(PIRP irp) {
     if (!NT_SUCCESS(status)) return framework::Complete(irp, status, 0);
 
     if (KeGetCurrentIrql() <= maxInlineIrql && State() == framework::PnpState::Started &&
-        DevicePowerState() == PowerDeviceD0 && ReturnsAtOnce(timeouts) && currentRead == nullptr &&
+        DevicePowerState() == PowerDeviceD0 && ReturnsAtOnce(timeouts) &&
         Queue(kReadQueue)->IsIdle()) {
-        // Checked again under the lock: only then is the start sure to end the
-        // read at once instead of keeping it.
+        // The current read, and the time-outs again, under the lock: only then
+        // is the start sure to end the read at once instead of keeping it.
         const bool served = WithPortLock([this, irp] {
                                 if (!ReturnsAtOnce(timeouts) || currentRead != nullptr) {
                                     return false;
