@@ -255,6 +255,27 @@ TEST_F(TransmitTest, ImmediateCharEndings) {
     }
 }
 
+// The timer of a character that went out stays set; it must not end a later
+// character that has no time-out of its own.
+TEST_F(TransmitTest, EarlierImmediateCharTimerLeavesTheNextAlone) {
+    MakePort();
+    SetTimeouts(0, 30);
+    Pending first;
+    ASSERT_TRUE(first.Control(file_, IOCTL_SERIAL_IMMEDIATE_CHAR, "A", 1));
+    sim::Settle();
+    EXPECT_EQ(TransmitAll(), "A");
+    sim::Settle();
+    ExpectEnded(first, STATUS_SUCCESS, 1);
+    SetTimeouts(0, 0);
+    Pending second;
+    ASSERT_TRUE(second.Control(file_, IOCTL_SERIAL_IMMEDIATE_CHAR, "B", 1));
+    Advance(100);
+    EXPECT_FALSE(second.Done());
+    EXPECT_EQ(TransmitAll(), "B");
+    sim::Settle();
+    ExpectEnded(second, STATUS_SUCCESS, 1);
+}
+
 // XON and XOFF go out before data; an XOFF without SERIAL_XOFF_CONTINUE then
 // holds transmission as if an XOFF had been received; any other hold stops
 // the flow-control characters too.
