@@ -2,8 +2,6 @@
 // held until the character goes out, its timer expires, or it is cancelled.
 #include "serial/serial_port.h"
 
-#include <atomic>
-
 namespace serial {
 
 NTSTATUS SerialPort::ImmediateCharRequest(PIRP irp) {
@@ -46,7 +44,7 @@ void SerialPort::WithdrawImmediateChar(PIRP irp) {
     // Only the character of this request: a later request's stays.
     if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&immediateCharRequest),
                                           nullptr, irp) == irp) {
-        std::atomic_ref<bool>(immediateCharPending).store(false);
+        immediateCharPending = false;
     }
 }
 

@@ -17,8 +17,19 @@ NTSTATUS SerialPort::DispatchWrite(PIRP irp) {
     return STATUS_PENDING;
 }
 
+// The port lock can be taken only up to maxInlineIrql; above it a work item
+// ends the XOFF counter.
 void SerialPort::OnWriteQueued() {
-    WithPortLock([this] { EndXoffCounterForMoreWrites(); });
+    if (KeGetCurrentIrql() <= maxInlineIrql) {
+        WithPortLock([this] { EndXoffCounterForMoreWrites(); });
+    } else {
+        moreWritesWork.Queue();
+    }
+}
+
+void SerialPort::MoreWritesRoutine(PVOID context) {
+    auto* port = static_cast<SerialPort*>(context);
+    port->WithPortLock([port] { port->EndXoffCounterForMoreWrites(); });
 }
 
 void SerialPort::EndXoffCounterForMoreWrites() {
