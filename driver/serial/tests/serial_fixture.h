@@ -10,6 +10,7 @@
 #include <wdm.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,6 +61,7 @@ class TestPort : public SerialPort {
 
     TestPort(const framework::DeviceCreation& creation, PDEVICE_OBJECT physicalDevice)
         : SerialPort(creation, physicalDevice), options_(nextOptions) {}
+    ~TestPort() override { ShutdownPort(); }
 
     [[nodiscard]] NTSTATUS Initialize() override {
         InitializePort(framework::StartPolicy::Passive);
@@ -148,6 +150,13 @@ class TestPort : public SerialPort {
         return SerialPort::OnOpenSettings() && options_.openSettingsResult;
     }
 
+    [[nodiscard]] NTSTATUS HandleOtherIoctl(PIRP irp, ULONG_PTR* information) override {
+        return otherIoctl ? otherIoctl(irp) : SerialPort::HandleOtherIoctl(irp, information);
+    }
+    void HandleOtherAction(PortAction& action) override {
+        if (otherAction) otherAction(action);
+    }
+
     // ---- test controls (each takes the port lock, at PASSIVE_LEVEL) ------------
     ULONG Receive(const std::string& bytes, bool raw = false) {
         ULONG accepted = 0;
@@ -182,6 +191,8 @@ class TestPort : public SerialPort {
     void Locked(Body&& body) {
         WithPortLock(body);
     }
+
+    [[nodiscard]] bool PortLockHeld() const { return portLock_.IsOwnedByCurrentThread(); }
 
     [[nodiscard]] std::string Sent() {
         std::lock_guard guard(mutex_);
@@ -227,6 +238,12 @@ class TestPort : public SerialPort {
     using SerialPort::timeouts;
     using SerialPort::txHoldReasons;
     using SerialPort::waitMask;
+
+    // Answers custom control codes (STATUS_PENDING keeps the request).
+    std::function<NTSTATUS(PIRP)> otherIoctl;
+    // Runs in the action runner for action types the engine does not know.
+    std::function<void(PortAction&)> otherAction;
+    using SerialPort::PostAction;
 
     std::atomic<ULONG> transmitterBusy{0};
     std::atomic<int> startTransmitCalls{0};

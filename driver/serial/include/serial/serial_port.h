@@ -86,8 +86,7 @@ class SerialPort : public framework::PnpDevice {
     using LockedRoutineNoArgument = UCHAR (*)(SerialPort& port);
 
     SerialPort(const framework::DeviceCreation& creation, PDEVICE_OBJECT physicalDevice);
-    // Deletes the SERIALCOMM value, stops the timers and the action runner and
-    // frees the receive buffer.
+    // Deletes the SERIALCOMM value, ShutdownPort() and frees the receive buffer.
     ~SerialPort() override;
 
     // ---- framework handlers and operations ---------------------------------
@@ -197,6 +196,13 @@ class SerialPort : public framework::PnpDevice {
     [[nodiscard]] bool IsOpen() const { return openCount != 0; }
 
   protected:
+    // Stops the timers, the cancel checks and the action runner after running
+    // what was posted. They call virtual operations, so a concrete port calls
+    // this first in its own destructor. PASSIVE_LEVEL; a second call does nothing.
+    void ShutdownPort();
+    // Defers an action to the runner (port lock held or not; any IRQL up to
+    // DISPATCH_LEVEL). Types the engine does not know go to HandleOtherAction.
+    void PostAction(ULONG type, PIRP irp, LONGLONG dueTime);
     // Creates the three request queues with `policy`, the six timers and the
     // action runner; raises STATUS_INSUFFICIENT_RESOURCES. Called by the
     // concrete port's Initialize.
@@ -273,6 +279,7 @@ class SerialPort : public framework::PnpDevice {
   private:
     friend class ImmediateCharHolder;
     friend class PortTimer;
+    friend class DeferredControlCode;
 
     // ---- request processing ------------------------------------------------------
     [[nodiscard]] bool ErrorAbortInForce() const;
@@ -283,9 +290,13 @@ class SerialPort : public framework::PnpDevice {
     // Runs a control code; STATUS_PENDING leaves the request where it went.
     [[nodiscard]] NTSTATUS ProcessControlCode(PIRP irp, ULONG_PTR* information);
     [[nodiscard]] NTSTATUS ProcessInternalSettings(PIRP irp, ULONG_PTR* information);
-    // Path 0x0F: inline up to maxInlineIrql, otherwise in a work item.
-    NTSTATUS ProcessAtOnce(PIRP irp, bool internal);
-    NTSTATUS QueueOnPath(PIRP irp, UCHAR path);
+    // A queue index queues the request (after PowerUp); path 0x0F processes it
+    // inline up to maxInlineIrql, otherwise in a work item.
+    NTSTATUS ProcessOnPath(PIRP irp, UCHAR path, bool internal);
+    NTSTATUS ProcessAndComplete(PIRP irp, bool internal);
+    NTSTATUS QueueOnPath(PIRP irp, UCHAR queue);
+    // The checks of an XOFF counter before it starts; sets IoStatus.
+    [[nodiscard]] NTSTATUS CheckXoffCounter(PIRP irp);
     [[nodiscard]] NTSTATUS PreprocessControlCode(PIRP irp, ULONG code, bool* completed);
 
     // ---- control codes of each area --------------------------------------------
@@ -299,7 +310,6 @@ class SerialPort : public framework::PnpDevice {
     // Exchanges the slot with empty and sets the request's IoStatus from the
     // event (an error status) or the bytes moved so far.
     PIRP TakeCurrentRequest(PIRP* slot, NTSTATUS status, ULONG information, ULONG moved);
-    void PostAction(ULONG type, PIRP irp, LONGLONG dueTime);
     [[nodiscard]] PortAction* AcquireAction(ULONG type, PIRP irp);
     void ReleaseAction(PortAction* action);
     void QueueActionRunner();
@@ -359,7 +369,7 @@ class SerialPort : public framework::PnpDevice {
     PortAction actions[kActionCount];
     // One reserve record per action type that carries no request, used only when
     // all records are taken (requests then travel in the IRP itself).
-    PortAction reserveActions[14];
+    PortAction reserveActions[11];
     LIST_ENTRY freeActions;
     LIST_ENTRY pendingActions;
     LIST_ENTRY overflowRequests;  // IRPs whose action found no record
