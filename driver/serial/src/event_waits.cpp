@@ -66,7 +66,9 @@ NTSTATUS SerialPort::WaitOnMaskRequest(PIRP irp) {
     if (stack->Parameters.DeviceIoControl.OutputBufferLength < kEventMaskSize) {
         return STATUS_BUFFER_TOO_SMALL;
     }
-    if (waitMask == 0) return STATUS_INVALID_PARAMETER;
+    ULONG mask = 0;
+    WithPortLock([&] { mask = waitMask; });
+    if (mask == 0) return STATUS_INVALID_PARAMETER;
     const NTSTATUS held = waitHolder.Hold(irp);
     if (held == STATUS_DEVICE_BUSY) return STATUS_INVALID_PARAMETER;  // one wait at a time
     if (held != STATUS_PENDING) return held;

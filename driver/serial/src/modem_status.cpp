@@ -73,6 +73,9 @@ void SerialPort::ApplyLineHolds(ULONG lines) {
 }
 
 void SerialPort::InsertStatus(UCHAR kind, UCHAR value) {
+    // A closed port has no receive stream; the bytes would only count as an
+    // overrun of a buffer that does not exist.
+    if (rxBuffer == nullptr) return;
     const UCHAR sequence[] = {escapeChar, kind, value};
     (void)PutReceived(sequence, sizeof sequence, true);
 }
@@ -95,7 +98,7 @@ void SerialPort::ProcessModemStatus(UCHAR status) {
 
 void SerialPort::ProcessLineStatus(UCHAR lineStatus) {
     if (escapeChar != 0) InsertStatus(SERIAL_LSRMST_LSR_NODATA, lineStatus);
-    if ((activeFlowReplace & SERIAL_BREAK_CHAR) != 0) {
+    if ((activeFlowReplace & SERIAL_BREAK_CHAR) != 0 && rxBuffer != nullptr) {
         (void)PutReceived(&specialChars.BreakChar, 1, true);
     }
 

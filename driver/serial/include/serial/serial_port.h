@@ -350,7 +350,8 @@ class SerialPort : public framework::PnpDevice {
     // The CTS/DSR/DCD transmit holds and the DSR receive hold for the input
     // lines in `lines` (modemStatus layout), as the handshake asks.
     void ApplyLineHolds(ULONG lines);
-    // One inserted status sequence: escapeChar, `kind`, `value` (raw).
+    // One inserted status sequence: escapeChar, `kind`, `value` (raw), while
+    // the receive buffer exists.
     void InsertStatus(UCHAR kind, UCHAR value);
     // The receive buffer against handFlow's XoffLimit and XonLimit.
     [[nodiscard]] bool ReceiveAboveLimit() const;
