@@ -112,5 +112,94 @@ TEST_F(EventEngineTest, FullPoolLosesNoRequest) {
     EXPECT_EQ(ran, 32);
 }
 
+// A current read or write that is cancelled ends with STATUS_CANCELLED and
+// Information 0, whether the cancellation comes at PASSIVE_LEVEL or at
+// DISPATCH_LEVEL, and the next request of its queue starts.
+TEST_F(EventEngineTest, CancellingTheCurrentRequest) {
+    ASSERT_EQ(Set(file_, IOCTL_SERIAL_SET_TIMEOUTS, SERIAL_TIMEOUTS{}).status, STATUS_SUCCESS);
+    for (const KIRQL irql : {PASSIVE_LEVEL, DISPATCH_LEVEL}) {
+        for (const bool read : {true, false}) {
+            SCOPED_TRACE(::testing::Message()
+                         << (read ? "read" : "write") << " at IRQL " << int{irql});
+            port_->transmitting = false;  // writes stay current
+            Pending first;
+            Pending second;
+            ASSERT_TRUE(read ? first.Read(file_, 10) : first.Write(file_, "0123456789"));
+            ASSERT_TRUE(read ? second.Read(file_, 2) : second.Write(file_, "ab"));
+            sim::Settle();
+            if (read) port_->Receive("xyz");  // bytes moved so far are not reported
+            sim::Settle();
+            PIRP current = nullptr;
+            port_->Locked([&] { current = read ? port_->currentRead : port_->currentWrite; });
+            ASSERT_NE(current, nullptr);
+            KIRQL previous;
+            KeRaiseIrql(irql, &previous);
+            (void)IoCancelIrp(current);
+            KeLowerIrql(previous);
+            sim::Settle();
+            EXPECT_EQ(first.Status(), STATUS_CANCELLED);
+            EXPECT_EQ(first.Information(), 0U);
+            // The second one is current now.
+            port_->Locked([&] { current = read ? port_->currentRead : port_->currentWrite; });
+            EXPECT_NE(current, nullptr);
+            if (read) {
+                port_->Receive("12");
+            } else {
+                port_->transmitting = true;
+                port_->Locked([&] { port_->StartTransmit(); });
+            }
+            sim::Settle();
+            EXPECT_EQ(second.Status(), STATUS_SUCCESS);
+            EXPECT_EQ(second.Information(), 2U);
+        }
+    }
+}
+
+// AbortCurrentIo ends the current read and write with STATUS_DEVICE_POWERED_OFF,
+// a warning, so Information reports the bytes moved.
+TEST_F(EventEngineTest, AbortReportsTheBytesMoved) {
+    ASSERT_EQ(Set(file_, IOCTL_SERIAL_SET_TIMEOUTS, SERIAL_TIMEOUTS{}).status, STATUS_SUCCESS);
+    port_->transmitting = false;
+    Pending read;
+    Pending write;
+    ASSERT_TRUE(read.Read(file_, 10));
+    ASSERT_TRUE(write.Write(file_, "0123456789"));
+    sim::Settle();
+    port_->Receive("abc");
+    EXPECT_EQ(port_->Transmit(4), "0123");
+    port_->CancelOwnRequests();
+    sim::Settle();
+    EXPECT_EQ(read.Status(), STATUS_DEVICE_POWERED_OFF);
+    EXPECT_EQ(read.Information(), 3U);
+    EXPECT_EQ(read.Data(), "abc");
+    EXPECT_EQ(write.Status(), STATUS_DEVICE_POWERED_OFF);
+    EXPECT_EQ(write.Information(), 4U);
+}
+
+// An expired XOFF-counter timer does nothing to an ordinary write.
+TEST_F(EventEngineTest, XoffCounterExpiryLeavesAWriteAlone) {
+    port_->transmitting = false;
+    Pending write;
+    ASSERT_TRUE(write.Write(file_, "abc"));
+    sim::Settle();
+    port_->Locked([&] { port_->PostEvent({PortEvent::kXoffCounterExpired, STATUS_TIMEOUT, 0}); });
+    sim::Settle();
+    EXPECT_FALSE(write.Done());
+    EXPECT_EQ(port_->Transmit(10), "abc");
+    sim::Settle();
+    EXPECT_EQ(write.Status(), STATUS_SUCCESS);
+    EXPECT_EQ(write.Information(), 3U);
+}
+
+// With the baud rate at 0 a drain still ends: a flush completes at the next tick.
+TEST_F(EventEngineTest, DrainAtZeroBaud) {
+    ASSERT_EQ(Set(file_, IOCTL_SERIAL_SET_BAUD_RATE, SERIAL_BAUD_RATE{0}).status, STATUS_SUCCESS);
+    sim::SetAutoAdvance(true);
+    const ULONGLONG before = sim::Now();
+    EXPECT_TRUE(win32::FlushFileBuffers(file_));
+    EXPECT_LE(sim::Now() - before, 156250U);
+    sim::SetAutoAdvance(false);
+}
+
 }  // namespace
 }  // namespace serial::testing

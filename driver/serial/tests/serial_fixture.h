@@ -112,7 +112,7 @@ class TestPort : public SerialPort {
     ULONG TransmitterBusy() override { return transmitterBusy; }
     void StartTransmit() override {
         ++startTransmitCalls;
-        if (options_.transferSize == 0) return;
+        if (options_.transferSize == 0 || !transmitting) return;
         UCHAR block[4096];
         for (;;) {
             const ULONG size =
@@ -213,6 +213,8 @@ class TestPort : public SerialPort {
     using SerialPort::activeFlowReplace;
     using SerialPort::activeWaitMask;
     using SerialPort::baudRate;
+    using SerialPort::currentRead;
+    using SerialPort::currentWrite;
     using SerialPort::dataMask;
     using SerialPort::drainState;
     using SerialPort::errorFlags;
@@ -245,6 +247,8 @@ class TestPort : public SerialPort {
     std::function<void(PortAction&)> otherAction;
     using SerialPort::PostAction;
 
+    // False: StartTransmit takes nothing (bytes stay with the current write).
+    std::atomic<bool> transmitting{true};
     std::atomic<ULONG> transmitterBusy{0};
     std::atomic<int> startTransmitCalls{0};
     std::atomic<int> powerUpCalls{0};

@@ -1,7 +1,8 @@
 // One IO_WORKITEM queued again and again: Queue() while the item is queued and
-// has not started yet does nothing (the coming run sees the new work), and a
-// Queue() during a run runs the routine once more afterwards. Shutdown() waits
-// until the item is neither queued nor running and frees it.
+// has not started yet does nothing (the coming run sees the new work); a Queue()
+// once a run has started queues another run, which may overlap it on another
+// worker thread. Shutdown() waits until the item is neither queued nor running
+// and frees it.
 #pragma once
 
 #include <wdm.h>
