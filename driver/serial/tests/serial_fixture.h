@@ -31,6 +31,7 @@ namespace serial::testing {
 inline constexpr const char16_t* kServiceKey =
     u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\zovusb";
 inline constexpr const char16_t* kPortDeviceName = u"\\Device\\ZovSerialTest";
+inline constexpr const char16_t* kPortName = u"COM5";
 inline constexpr const char16_t* kPortsKey =
     u"\\Registry\\Machine\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
@@ -404,8 +405,12 @@ class SerialTest : public ::testing::Test {
         ASSERT_EQ(IoCreateDevice(bus_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &pdo_),
                   STATUS_SUCCESS);
         pdo_->Flags &= ~DO_DEVICE_INITIALIZING;
+        // Every port is named unless a test changes the device key first.
+        sim::registry::SetString(DeviceKey(), u"PortName", kPortName);
     }
     void TearDown() override {
+        // A close waits for its drain (ten character times) on the virtual clock.
+        sim::SetAutoAdvance(true);
         for (HANDLE handle : handles_) (void)win32::CloseHandle(handle);
         handles_.clear();
         sim::Settle();
@@ -436,8 +441,11 @@ class SerialTest : public ::testing::Test {
         if (handle != win32::INVALID_HANDLE_VALUE) handles_.push_back(handle);
         return handle;
     }
+    // The close waits for its drain on the virtual clock, so this turns
+    // auto-advance on for the rest of the test.
     void Close(HANDLE handle) {
         std::erase(handles_, handle);
+        sim::SetAutoAdvance(true);
         (void)win32::CloseHandle(handle);
     }
 

@@ -363,6 +363,11 @@ class SerialPort : public framework::PnpDevice {
 
     // ---- opening -------------------------------------------------------------------------
     void FreeReceiveBuffer();
+    // CREATE once the count is taken: receive buffer, resets, Ports defaults,
+    // OnOpen and the open settings; on failure the count is given back.
+    [[nodiscard]] NTSTATUS OpenPort(PIRP irp);
+    // PortName, the DOS-device link, the SERIALCOMM value and the interface.
+    [[nodiscard]] NTSTATUS NamePort(HANDLE deviceKey);
 
     // ---- event engine state ------------------------------------------------------------
     PortTimer timers[kTimerCount];
