@@ -272,6 +272,7 @@ TEST_F(EventWaitTest, CancelledWaitEndsOnceAndFreesTheHolder) {
 
 TEST_F(EventWaitTest, ClosingTheFileEndsItsWait) {
     ASSERT_EQ(SetWaitMask(EV_CTS), STATUS_SUCCESS);
+    ASSERT_EQ(Set(file_, IOCTL_SERIAL_LSRMST_INSERT, UCHAR{0xFF}).status, STATUS_SUCCESS);
     Pending wait;
     StartWait(wait);
     sim::Settle();
@@ -280,8 +281,14 @@ TEST_F(EventWaitTest, ClosingTheFileEndsItsWait) {
     sim::Settle();
     ASSERT_TRUE(wait.Done());
     EXPECT_EQ(wait.Status(), STATUS_CANCELLED);
+
+    // While closed there is no receive stream to insert status sequences into.
     port_->ReportModemStatus(0x11);
     sim::Settle();
+    file_ = Open();
+    ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Get<SERIALPERF_STATS>(file_, IOCTL_SERIAL_GET_STATS).BufferOverrunErrorCount, 0u);
+    EXPECT_EQ(ReadAvailable(), "");
 }
 
 }  // namespace
