@@ -137,8 +137,10 @@ void SerialPort::ExecuteAction(PortAction& action) {
             TimerAt(TimerIndex::ReadInterval).Set(due);
             break;
         case PortAction::kEndInterval:
-            TimerAt(TimerIndex::ReadTotal).Cancel();
             if (irp != nullptr) {
+                // Only an ended read gives up its total timer; a re-armed
+                // interval leaves it running.
+                TimerAt(TimerIndex::ReadTotal).Cancel();
                 CompleteAndRestart(irp, kReadQueue);
             } else if (action.dueTime != 0) {
                 TimerAt(TimerIndex::ReadInterval).Set(action.dueTime);
