@@ -100,6 +100,11 @@ NTSTATUS SerialPort::ProcessControlCode(PIRP irp, ULONG_PTR* information) {
         return STATUS_BUFFER_TOO_SMALL;
     }
     void* buffer = irp->AssociatedIrp.SystemBuffer;
+    // A check against the port's state and the change it guards, under one hold
+    // of the port lock: `body` answers false when the check fails.
+    auto Checked = [this](auto&& body) {
+        return WithPortLock(body) != 0 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+    };
     auto output = [&](const auto& value) {
         *static_cast<std::remove_cvref_t<decltype(value)>*>(buffer) = value;
         *information = sizeof value;
@@ -156,22 +161,23 @@ NTSTATUS SerialPort::ProcessControlCode(PIRP irp, ULONG_PTR* information) {
             return output(timeouts);
         case IOCTL_SERIAL_SET_DTR:
         case IOCTL_SERIAL_CLR_DTR:
-            if ((handFlow.ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE) {
-                return STATUS_INVALID_PARAMETER;
-            }
-            WithPortLock([&] { return code == IOCTL_SERIAL_SET_DTR ? SetDtr() : ClearDtr(); });
-            return STATUS_SUCCESS;
+            return Checked([&] {
+                if ((handFlow.ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE) {
+                    return false;
+                }
+                (void)(code == IOCTL_SERIAL_SET_DTR ? SetDtr() : ClearDtr());
+                return true;
+            });
         case IOCTL_SERIAL_RESET_DEVICE:
             return STATUS_SUCCESS;
         case IOCTL_SERIAL_SET_RTS:
-        case IOCTL_SERIAL_CLR_RTS: {
-            const ULONG rts = handFlow.FlowReplace & SERIAL_RTS_MASK;
-            if (rts == SERIAL_RTS_HANDSHAKE || rts == SERIAL_TRANSMIT_TOGGLE) {
-                return STATUS_INVALID_PARAMETER;
-            }
-            WithPortLock([&] { return code == IOCTL_SERIAL_SET_RTS ? SetRts() : ClearRts(); });
-            return STATUS_SUCCESS;
-        }
+        case IOCTL_SERIAL_CLR_RTS:
+            return Checked([&] {
+                const ULONG rts = handFlow.FlowReplace & SERIAL_RTS_MASK;
+                if (rts == SERIAL_RTS_HANDSHAKE || rts == SERIAL_TRANSMIT_TOGGLE) return false;
+                (void)(code == IOCTL_SERIAL_SET_RTS ? SetRts() : ClearRts());
+                return true;
+            });
         case IOCTL_SERIAL_SET_XOFF:
             WithPortLock([this] { return SetXoff(); });
             return STATUS_SUCCESS;
@@ -194,11 +200,14 @@ NTSTATUS SerialPort::ProcessControlCode(PIRP irp, ULONG_PTR* information) {
             return output(specialChars);
         case IOCTL_SERIAL_SET_CHARS: {
             const auto value = *static_cast<SERIAL_CHARS*>(buffer);
-            if (escapeChar != 0 && (escapeChar == value.XonChar || escapeChar == value.XoffChar)) {
-                return STATUS_INVALID_PARAMETER;
-            }
-            WithPortLock([&] { return SetChars(value); });
-            return STATUS_SUCCESS;
+            return Checked([&] {
+                if (escapeChar != 0 &&
+                    (escapeChar == value.XonChar || escapeChar == value.XoffChar)) {
+                    return false;
+                }
+                (void)SetChars(value);
+                return true;
+            });
         }
         case IOCTL_SERIAL_GET_HANDFLOW:
             return output(handFlow);
@@ -206,12 +215,14 @@ NTSTATUS SerialPort::ProcessControlCode(PIRP irp, ULONG_PTR* information) {
             const auto value = *static_cast<SERIAL_HANDFLOW*>(buffer);
             if ((value.ControlHandShake & SERIAL_CONTROL_INVALID) != 0 ||
                 (value.FlowReplace & SERIAL_FLOW_INVALID) != 0 ||
-                (value.ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_MASK ||
-                (escapeChar != 0 && (value.FlowReplace & SERIAL_ERROR_CHAR) != 0)) {
+                (value.ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_MASK) {
                 return STATUS_INVALID_PARAMETER;
             }
-            WithPortLock([&] { return SetHandFlow(value); });
-            return STATUS_SUCCESS;
+            return Checked([&] {
+                if (escapeChar != 0 && (value.FlowReplace & SERIAL_ERROR_CHAR) != 0) return false;
+                (void)SetHandFlow(value);
+                return true;
+            });
         }
         case IOCTL_SERIAL_GET_MODEMSTATUS: {
             ULONG status = 0;
@@ -239,13 +250,15 @@ NTSTATUS SerialPort::ProcessControlCode(PIRP irp, ULONG_PTR* information) {
         }
         case IOCTL_SERIAL_LSRMST_INSERT: {
             const UCHAR character = *static_cast<UCHAR*>(buffer);
-            if (character != 0 &&
-                (character == specialChars.XonChar || character == specialChars.XoffChar ||
-                 (handFlow.FlowReplace & SERIAL_ERROR_CHAR) != 0)) {
-                return STATUS_INVALID_PARAMETER;
-            }
-            WithPortLock([&] { return SetEscapeChar(character); });
-            return STATUS_SUCCESS;
+            return Checked([&] {
+                if (character != 0 &&
+                    (character == specialChars.XonChar || character == specialChars.XoffChar ||
+                     (handFlow.FlowReplace & SERIAL_ERROR_CHAR) != 0)) {
+                    return false;
+                }
+                (void)SetEscapeChar(character);
+                return true;
+            });
         }
         case IOCTL_SERIAL_CONFIG_SIZE:
             return output(ULONG{0});

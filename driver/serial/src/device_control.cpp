@@ -73,13 +73,11 @@ NTSTATUS SerialPort::PreprocessControlCode(PIRP irp, ULONG code, bool* completed
         }
         const ULONG size = static_cast<SERIAL_QUEUE_SIZE*>(irp->AssociatedIrp.SystemBuffer)->InSize;
         if (size <= rxBufferSize) return framework::Complete(irp, STATUS_SUCCESS, 0);
-        PVOID storage = framework::PoolAllocate(size);
-        if (storage == nullptr) return framework::Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
-        stack->Parameters.DeviceIoControl.Type3InputBuffer = storage;
+        // The larger storage is allocated when the request is processed.
         *completed = false;
         return STATUS_SUCCESS;
     }
-    if (code == IOCTL_SERIAL_XOFF_COUNTER) WithPortLock([this] { EndXoffCounterForMoreWrites(); });
+    if (code == IOCTL_SERIAL_XOFF_COUNTER) OnWriteQueued();
     return STATUS_SUCCESS;
 }
 
@@ -160,6 +158,7 @@ VOID SerialPort::StartRequest(PIRP irp) {
             tookOver = WithPortLock([this, irp, major] {
                            return major == IRP_MJ_READ ? StartRead(irp) : StartWrite(irp);
                        }) != 0;
+            if (tookOver) return;  // the request may be completed already
             status = irp->IoStatus.Status;
             information = irp->IoStatus.Information;
         }

@@ -118,9 +118,24 @@ bool SerialPort::OnClose() {
 }
 
 NTSTATUS SerialPort::DispatchCleanup(PIRP irp) {
-    // The queues and every held request of the file (wait, immediate character);
-    // the current read and write end with the close.
-    CleanupAll(IoGetCurrentIrpStackLocation(irp)->FileObject, STATUS_CANCELLED);
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    // The queues and every held request of the file (wait, immediate character).
+    CleanupAll(file, STATUS_CANCELLED);
+    // The close request comes only once the file's last request has ended, so a
+    // current read or write of the file that waits for more data would keep it
+    // from ever coming: they end here, as the close would end them.
+    WithPortLock([this, file] {
+        ULONG ends = 0;
+        if (currentRead != nullptr &&
+            IoGetCurrentIrpStackLocation(currentRead)->FileObject == file) {
+            ends |= PortEvent::kReadEnds;
+        }
+        if (currentWrite != nullptr &&
+            IoGetCurrentIrpStackLocation(currentWrite)->FileObject == file) {
+            ends |= PortEvent::kWriteEnds;
+        }
+        if (ends != 0) PostEvent({ends, STATUS_CANCELLED, 0});
+    });
     return framework::Complete(irp, STATUS_SUCCESS, 0);
 }
 

@@ -23,6 +23,7 @@ constexpr int kOverflowTypeSlot = 3;
 // request travels on the overflow list in its own list entry, and an action
 // without a request uses the reserve record of its type. If that one is still
 // pending, the pending one stands for both (a timer takes the newer due time).
+// Types of derived ports share one reserve record.
 PortAction* SerialPort::AcquireAction(ULONG type, PIRP irp) {
     if (!IsListEmpty(&freeActions)) {
         return CONTAINING_RECORD(RemoveHeadList(&freeActions), PortAction, link);
@@ -35,14 +36,13 @@ PortAction* SerialPort::AcquireAction(ULONG type, PIRP irp) {
 }
 
 void SerialPort::ReleaseAction(PortAction* action) {
-    KIRQL irql;
-    KeAcquireSpinLock(&actionLock, &irql);
+    // Under the action lock, in the same hold that took the record off the
+    // pending list: a reserve record marked pending is always on that list.
     if (action >= actions && action < actions + kActionCount) {
         InsertTailList(&freeActions, &action->link);
     } else {
         action->pending = false;
     }
-    KeReleaseSpinLock(&actionLock, irql);
 }
 
 void SerialPort::PostAction(ULONG type, PIRP irp, LONGLONG dueTime) {
@@ -63,6 +63,7 @@ void SerialPort::PostAction(ULONG type, PIRP irp, LONGLONG dueTime) {
         InsertTailList(&pendingActions, &action->link);
     }
     KeReleaseSpinLock(&actionLock, irql);
+    QueueActionRunner();
 }
 
 void SerialPort::QueueActionRunner() {
@@ -81,32 +82,40 @@ void SerialPort::ActionRunnerRoutine(PVOID context) {
     static_cast<SerialPort*>(context)->RunActions();
 }
 
+// One runner at a time takes actions, so they run strictly in posting order: a
+// timer set by an earlier action can never be armed after a later one cancelled
+// it. A runner started while another runs returns at once; the running one
+// leaves only when it finds the lists empty, under the lock posting takes.
 void SerialPort::RunActions() {
+    KIRQL irql;
+    KeAcquireSpinLock(&actionLock, &irql);
+    if (runnerActive) {
+        KeReleaseSpinLock(&actionLock, irql);
+        return;
+    }
+    runnerActive = true;
     for (;;) {
-        KIRQL irql;
-        KeAcquireSpinLock(&actionLock, &irql);
+        PortAction work;
         if (!IsListEmpty(&pendingActions)) {
             auto* action = CONTAINING_RECORD(RemoveHeadList(&pendingActions), PortAction, link);
             // A copy, so that the record can be reused while the action runs.
-            PortAction work = *action;
-            KeReleaseSpinLock(&actionLock, irql);
+            work = *action;
             ReleaseAction(action);
-            ExecuteAction(work);
-            continue;
-        }
-        if (!IsListEmpty(&overflowRequests)) {
+        } else if (!IsListEmpty(&overflowRequests)) {
             PIRP irp =
                 CONTAINING_RECORD(RemoveHeadList(&overflowRequests), IRP, Tail.Overlay.ListEntry);
-            KeReleaseSpinLock(&actionLock, irql);
-            PortAction work;
+            // Requests of this engine's actions carry no due time.
             work.type = static_cast<ULONG>(
                 reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[kOverflowTypeSlot]));
             work.irp = irp;
-            ExecuteAction(work);
-            continue;
+        } else {
+            runnerActive = false;
+            KeReleaseSpinLock(&actionLock, irql);
+            return;
         }
         KeReleaseSpinLock(&actionLock, irql);
-        return;
+        ExecuteAction(work);
+        KeAcquireSpinLock(&actionLock, &irql);
     }
 }
 

@@ -88,6 +88,8 @@ void SerialPort::PostEvent(PortEvent event) {
         }
     }
     if ((flags & PortEvent::kImmediateCharEnds) != 0) {
+        // A character whose request ended otherwise (time-out) is not sent after all.
+        if (!NT_SUCCESS(status)) immediateCharPending = false;
         if (PIRP irp = immediateCharHolder.Take()) {
             irp->IoStatus.Status = status;
             irp->IoStatus.Information = information;
@@ -96,7 +98,8 @@ void SerialPort::PostEvent(PortEvent event) {
     }
     if ((flags & PortEvent::kStartXoffCounterTimer) != 0 && currentWrite != nullptr &&
         writeIsXoffCounter) {
-        PostAction(PortAction::kSetXoffCounterTimer, nullptr, RelativeMilliseconds(xoffTimeout));
+        PostAction(PortAction::kSetXoffCounterTimer, nullptr,
+                   RelativeMilliseconds(xoffTimeout != 0 ? xoffTimeout : 1));
     }
     if ((flags & PortEvent::kDrainExpired) != 0) DrainStep(drainState);
     if ((flags & PortEvent::kCloseDrained) != 0) {

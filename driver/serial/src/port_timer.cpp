@@ -15,6 +15,10 @@ bool PortTimer::Initialize(SerialPort* port, ULONG identifier) {
 void PortTimer::Set(LONGLONG dueTime) {
     KIRQL irql;
     KeAcquireSpinLock(&lock_, &irql);
+    if (shutDown_) {
+        KeReleaseSpinLock(&lock_, irql);
+        return;
+    }
     ++generation_;
     LARGE_INTEGER due;
     due.QuadPart = dueTime;
@@ -32,6 +36,10 @@ void PortTimer::Cancel() {
 
 void PortTimer::Shutdown() {
     if (port_ == nullptr) return;
+    KIRQL irql;
+    KeAcquireSpinLock(&lock_, &irql);
+    shutDown_ = true;
+    KeReleaseSpinLock(&lock_, irql);
     Cancel();
     KeFlushQueuedDpcs();
     expiry_.Shutdown();

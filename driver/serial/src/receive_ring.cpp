@@ -173,14 +173,13 @@ UCHAR* SerialPort::ReplaceReceiveBuffer(UCHAR* storage, ULONG size) {
 }
 
 NTSTATUS SerialPort::SetQueueSize(PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    auto* storage = static_cast<UCHAR*>(stack->Parameters.DeviceIoControl.Type3InputBuffer);
-    stack->Parameters.DeviceIoControl.Type3InputBuffer = nullptr;
+    // The storage is allocated here, when the request is processed, rather than
+    // at dispatch: a request that ends while it waits in the queue (cancelled,
+    // purged, cleaned up) or fails before it starts would otherwise leak it.
     const ULONG size = static_cast<SERIAL_QUEUE_SIZE*>(irp->AssociatedIrp.SystemBuffer)->InSize;
-    if (storage == nullptr) {
-        // Dispatch allocates the storage whenever the ring must grow.
-        return size <= rxBufferSize ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
-    }
+    if (size <= rxBufferSize) return STATUS_SUCCESS;
+    auto* storage = static_cast<UCHAR*>(framework::PoolAllocate(size));
+    if (storage == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     UCHAR* unused = nullptr;
     WithPortLock([&] { unused = ReplaceReceiveBuffer(storage, size); });
     framework::PoolFree(unused);

@@ -41,9 +41,10 @@ void SerialPort::ShutdownPort() {
     for (PortTimer& timer : timers) timer.Shutdown();
     readCancelWork.Shutdown();
     writeCancelWork.Shutdown();
+    moreWritesWork.Shutdown();
     KeFlushQueuedDpcs();
     actionRunner.Shutdown();
-    RunActions();
+    RunActions();  // a timer these set stays unset: the timers are shut down
 }
 
 void SerialPort::InitializePort(framework::StartPolicy policy) {
@@ -57,7 +58,8 @@ void SerialPort::InitializePort(framework::StartPolicy policy) {
     }
     if (!actionRunner.Allocate(DeviceObject(), &SerialPort::ActionRunnerRoutine, this) ||
         !readCancelWork.Allocate(DeviceObject(), &SerialPort::ReadCancelRoutine, this) ||
-        !writeCancelWork.Allocate(DeviceObject(), &SerialPort::WriteCancelRoutine, this)) {
+        !writeCancelWork.Allocate(DeviceObject(), &SerialPort::WriteCancelRoutine, this) ||
+        !moreWritesWork.Allocate(DeviceObject(), &SerialPort::MoreWritesRoutine, this)) {
         ExRaiseStatus(STATUS_INSUFFICIENT_RESOURCES);
     }
 }

@@ -96,7 +96,7 @@ TEST_F(EventEngineTest, FullPoolLosesNoRequest) {
         }
     });
     EXPECT_EQ(sim::AllocationCalls(sim::FaultSite::Pool, framework::kPoolTag), poolCalls);
-    for (Pending& request : requests) EXPECT_FALSE(request.Done());
+    for (Pending& request : requests) EXPECT_FALSE(request.Done()) << std::hex << request.Status();
     Release();
     sim::Settle();
     for (Pending& request : requests) EXPECT_EQ(request.Status(), STATUS_SUCCESS);

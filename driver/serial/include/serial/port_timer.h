@@ -25,7 +25,8 @@ class PortTimer {
     // dueTime: negative relative, positive absolute (100 ns). Any IRQL up to DISPATCH_LEVEL.
     void Set(LONGLONG dueTime);
     void Cancel();
-    // PASSIVE_LEVEL: cancels and waits until no expiry is in flight.
+    // PASSIVE_LEVEL: cancels, refuses later Set calls and waits until no expiry
+    // is in flight.
     void Shutdown();
 
     [[nodiscard]] ULONG Identifier() const { return identifier_; }
@@ -45,6 +46,7 @@ class PortTimer {
     KSPIN_LOCK lock_ = 0;
     ULONG generation_ = 1;
     ULONG firedGeneration_ = 0;
+    bool shutDown_ = false;  // Set does nothing any more
 };
 
 }  // namespace serial

@@ -7,6 +7,7 @@
 #include <wdm.h>
 #include "kernel/ntddser.h"
 
+#include <atomic>
 #include <type_traits>
 
 #include "framework/counted_string.h"
@@ -200,8 +201,9 @@ class SerialPort : public framework::PnpDevice {
     // what was posted. They call virtual operations, so a concrete port calls
     // this first in its own destructor. PASSIVE_LEVEL; a second call does nothing.
     void ShutdownPort();
-    // Defers an action to the runner (port lock held or not; any IRQL up to
-    // DISPATCH_LEVEL). Types the engine does not know go to HandleOtherAction.
+    // Defers an action to the runner and queues the runner (port lock held or
+    // not; any IRQL up to DISPATCH_LEVEL). Types the engine does not know go to
+    // HandleOtherAction.
     void PostAction(ULONG type, PIRP irp, LONGLONG dueTime);
     // Creates the three request queues with `policy`, the six timers and the
     // action runner; raises STATUS_INSUFFICIENT_RESOURCES. Called by the
@@ -230,7 +232,9 @@ class SerialPort : public framework::PnpDevice {
     UCHAR txHoldReasons = 0;
     bool sendXon = false;
     bool sendXoff = false;
-    bool immediateCharPending = false;
+    // Atomic: the immediate-character holder clears it from a cancellation,
+    // where the port lock cannot be taken.
+    std::atomic<bool> immediateCharPending{false};
     UCHAR immediateChar = 0;
     bool charsWereSent = false;
     ULONG supportedBauds = 0;
@@ -343,6 +347,13 @@ class SerialPort : public framework::PnpDevice {
     void PurgeTransmit(ULONG mask);
     // A current XOFF counter ends with STATUS_SERIAL_MORE_WRITES.
     void EndXoffCounterForMoreWrites();
+    static void MoreWritesRoutine(PVOID context);
+    // The immediate character goes out now: its request completes.
+    void HandOutImmediateChar();
+    // Withdraws the pending immediate character of `irp` (cancel hook).
+    void WithdrawImmediateChar(PIRP irp);
+    // The IMMEDIATE_CHAR request whose character is pending (exchanged atomically).
+    PIRP immediateCharRequest = nullptr;
 
     // ---- event waits and flow control -------------------------------------------
     // Adds the EV_* bits of `events` that the active wait mask has to the history.
@@ -380,10 +391,12 @@ class SerialPort : public framework::PnpDevice {
     LIST_ENTRY pendingActions;
     LIST_ENTRY overflowRequests;  // IRPs whose action found no record
     KSPIN_LOCK actionLock = 0;
+    bool runnerActive = false;  // guarded by actionLock
     framework::ReusableWorkItem actionRunner;
     framework::DpcObject<SerialPort> runnerDpc;
     framework::ReusableWorkItem readCancelWork;
     framework::ReusableWorkItem writeCancelWork;
+    framework::ReusableWorkItem moreWritesWork;
 };
 
 }  // namespace serial
