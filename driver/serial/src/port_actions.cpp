@@ -55,10 +55,12 @@ void SerialPort::PostAction(ULONG type, PIRP irp, LONGLONG dueTime) {
         InsertTailList(&overflowRequests, &irp->Tail.Overlay.ListEntry);
     } else if (action->pending) {
         if (dueTime != 0) action->dueTime = dueTime;
+        action->sequence = actionSequence++;
     } else {
         action->type = type;
         action->irp = irp;
         action->dueTime = dueTime;
+        action->sequence = actionSequence++;
         action->pending = !(action >= actions && action < actions + kActionCount);
         InsertTailList(&pendingActions, &action->link);
     }
@@ -82,20 +84,15 @@ void SerialPort::ActionRunnerRoutine(PVOID context) {
     static_cast<SerialPort*>(context)->RunActions();
 }
 
-// One runner at a time takes actions, so they run strictly in posting order: a
-// timer set by an earlier action can never be armed after a later one cancelled
-// it. A runner started while another runs returns at once; the running one
-// leaves only when it finds the lists empty, under the lock posting takes.
+// Runners may overlap on several worker threads (completing a request can
+// re-enter the driver and wait, e.g. a close that waits for its drain): each
+// takes the next action in posting order, and timer actions carry their
+// posting order so that a late one cannot undo a later Set or Cancel.
 void SerialPort::RunActions() {
-    KIRQL irql;
-    KeAcquireSpinLock(&actionLock, &irql);
-    if (runnerActive) {
-        KeReleaseSpinLock(&actionLock, irql);
-        return;
-    }
-    runnerActive = true;
     for (;;) {
         PortAction work;
+        KIRQL irql;
+        KeAcquireSpinLock(&actionLock, &irql);
         if (!IsListEmpty(&pendingActions)) {
             auto* action = CONTAINING_RECORD(RemoveHeadList(&pendingActions), PortAction, link);
             // A copy, so that the record can be reused while the action runs.
@@ -108,14 +105,17 @@ void SerialPort::RunActions() {
             work.type = static_cast<ULONG>(
                 reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[kOverflowTypeSlot]));
             work.irp = irp;
+            work.sequence = actionSequence++;
         } else {
-            runnerActive = false;
             KeReleaseSpinLock(&actionLock, irql);
             return;
         }
+        const bool more = !IsListEmpty(&pendingActions) || !IsListEmpty(&overflowRequests);
         KeReleaseSpinLock(&actionLock, irql);
+        // An action may wait (a completion that closes the port waits for its
+        // drain): the ones behind it get a runner of their own.
+        if (more) actionRunner.Queue();
         ExecuteAction(work);
-        KeAcquireSpinLock(&actionLock, &irql);
     }
 }
 
@@ -129,13 +129,13 @@ void SerialPort::ExecuteAction(PortAction& action) {
     const LONGLONG due = action.dueTime != 0 ? action.dueTime : -1;
     switch (action.type) {
         case PortAction::kCompleteRead:
-            TimerAt(TimerIndex::ReadTotal).Cancel();
-            TimerAt(TimerIndex::ReadInterval).Cancel();
+            TimerAt(TimerIndex::ReadTotal).Cancel(action.sequence);
+            TimerAt(TimerIndex::ReadInterval).Cancel(action.sequence);
             if (irp != nullptr) CompleteAndRestart(irp, kReadQueue);
             break;
         case PortAction::kCompleteWrite:
-            TimerAt(TimerIndex::WriteTotal).Cancel();
-            TimerAt(TimerIndex::XoffCounter).Cancel();
+            TimerAt(TimerIndex::WriteTotal).Cancel(action.sequence);
+            TimerAt(TimerIndex::XoffCounter).Cancel(action.sequence);
             if (irp != nullptr) CompleteAndRestart(irp, kWriteQueue);
             break;
         case PortAction::kCompleteWait:
@@ -143,33 +143,34 @@ void SerialPort::ExecuteAction(PortAction& action) {
             if (irp != nullptr) IoCompleteRequest(irp, IO_SERIAL_INCREMENT);
             break;
         case PortAction::kSetIntervalTimer:
-            TimerAt(TimerIndex::ReadInterval).Set(due);
+            TimerAt(TimerIndex::ReadInterval).Set(due, action.sequence);
             break;
         case PortAction::kEndInterval:
             if (irp != nullptr) {
                 // Only an ended read gives up its total timer; a re-armed
                 // interval leaves it running.
-                TimerAt(TimerIndex::ReadTotal).Cancel();
+                TimerAt(TimerIndex::ReadTotal).Cancel(action.sequence);
                 CompleteAndRestart(irp, kReadQueue);
             } else if (action.dueTime != 0) {
-                TimerAt(TimerIndex::ReadInterval).Set(action.dueTime);
+                TimerAt(TimerIndex::ReadInterval).Set(action.dueTime, action.sequence);
             }
             break;
         case PortAction::kSetXoffCounterTimer:
-            TimerAt(TimerIndex::WriteTotal).Cancel();
-            if (action.dueTime != 0) TimerAt(TimerIndex::XoffCounter).Set(action.dueTime);
+            TimerAt(TimerIndex::WriteTotal).Cancel(action.sequence);
+            if (action.dueTime != 0)
+                TimerAt(TimerIndex::XoffCounter).Set(action.dueTime, action.sequence);
             break;
         case PortAction::kSignalClose:
             (void)KeSetEvent(&closeEvent, IO_NO_INCREMENT, FALSE);
             break;
         case PortAction::kSetDrainTimer:
-            TimerAt(TimerIndex::Drain).Set(due);
+            TimerAt(TimerIndex::Drain).Set(due, action.sequence);
             break;
         case PortAction::kSetReadTotalTimer:
-            TimerAt(TimerIndex::ReadTotal).Set(due);
+            TimerAt(TimerIndex::ReadTotal).Set(due, action.sequence);
             break;
         case PortAction::kSetWriteTotalTimer:
-            TimerAt(TimerIndex::WriteTotal).Set(due);
+            TimerAt(TimerIndex::WriteTotal).Set(due, action.sequence);
             break;
         case PortAction::kCompleteFlush:
             if (auto flush = static_cast<PIRP>(InterlockedExchangePointer(

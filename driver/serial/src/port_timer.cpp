@@ -12,26 +12,60 @@ bool PortTimer::Initialize(SerialPort* port, ULONG identifier) {
     return expiry_.Allocate(port->DeviceObject(), &PortTimer::OnExpiry, this);
 }
 
+namespace {
+
+// Wrap-safe: `sequence` was posted after `last`.
+[[nodiscard]] bool PostedAfter(ULONG sequence, ULONG last) {
+    return static_cast<LONG>(sequence - last) > 0;
+}
+
+}  // namespace
+
 void PortTimer::Set(LONGLONG dueTime) {
     KIRQL irql;
     KeAcquireSpinLock(&lock_, &irql);
-    if (shutDown_) {
-        KeReleaseSpinLock(&lock_, irql);
-        return;
-    }
-    ++generation_;
-    LARGE_INTEGER due;
-    due.QuadPart = dueTime;
-    timer_.Set(due, 0, dpc_.Get());  // cancels first, taking back a queued DPC
+    SetLocked(dueTime);
     KeReleaseSpinLock(&lock_, irql);
 }
 
 void PortTimer::Cancel() {
     KIRQL irql;
     KeAcquireSpinLock(&lock_, &irql);
+    CancelLocked();
+    KeReleaseSpinLock(&lock_, irql);
+}
+
+void PortTimer::Set(LONGLONG dueTime, ULONG sequence) {
+    KIRQL irql;
+    KeAcquireSpinLock(&lock_, &irql);
+    if (PostedAfter(sequence, lastSequence_)) {
+        lastSequence_ = sequence;
+        SetLocked(dueTime);
+    }
+    KeReleaseSpinLock(&lock_, irql);
+}
+
+void PortTimer::Cancel(ULONG sequence) {
+    KIRQL irql;
+    KeAcquireSpinLock(&lock_, &irql);
+    if (PostedAfter(sequence, lastSequence_)) {
+        lastSequence_ = sequence;
+        CancelLocked();
+    }
+    KeReleaseSpinLock(&lock_, irql);
+}
+
+void PortTimer::SetLocked(LONGLONG dueTime) {
+    if (shutDown_) return;
+    ++generation_;
+    LARGE_INTEGER due;
+    due.QuadPart = dueTime;
+    timer_.Set(due, 0, dpc_.Get());  // cancels first, taking back a queued DPC
+}
+
+void PortTimer::CancelLocked() {
     ++generation_;
     (void)timer_.Cancel();
-    KeReleaseSpinLock(&lock_, irql);
 }
 
 void PortTimer::Shutdown() {

@@ -12,6 +12,7 @@ namespace {
 constexpr ULONG kHoldCode =
     CTL_CODE(FILE_DEVICE_SERIAL_PORT, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG kBlockAction = 0x10000;
+constexpr int kSystemWorkers = 4;  // the simulated system's worker threads
 
 class EventEngineTest : public SerialTest {
   protected:
@@ -21,7 +22,7 @@ class EventEngineTest : public SerialTest {
         ASSERT_NE(port_, nullptr);
         file_ = Open();
         ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
-        KeInitializeEvent(&entered_, NotificationEvent, FALSE);
+        KeInitializeEvent(&enteredEvent_, NotificationEvent, FALSE);
         KeInitializeEvent(&release_, NotificationEvent, FALSE);
         // Custom codes are kept by the port until the test ends them.
         port_->otherIoctl = [this](PIRP irp) {
@@ -32,17 +33,24 @@ class EventEngineTest : public SerialTest {
         };
     }
 
-    // Actions of type kBlockAction hold the runner until Release().
-    void BlockRunner() {
+    // Actions of type kBlockAction hold their runner until Release(). One per
+    // system worker thread leaves no runner for anything posted afterwards.
+    void BlockRunners(int count) {
         port_->otherAction = [this](PortAction& action) {
             if (action.type == kBlockAction) {
-                (void)KeSetEvent(&entered_, IO_NO_INCREMENT, FALSE);
+                ++entered_;
+                (void)KeSetEvent(&enteredEvent_, IO_NO_INCREMENT, FALSE);
                 (void)KeWaitForSingleObject(&release_, Executive, KernelMode, FALSE, nullptr);
             }
         };
-        port_->Locked([&] { port_->PostAction(kBlockAction, nullptr, 0); });
-        QueueRunner();
-        (void)KeWaitForSingleObject(&entered_, Executive, KernelMode, FALSE, nullptr);
+        for (int i = 0; i < count; ++i) {
+            KeClearEvent(&enteredEvent_);
+            port_->Locked([&] { port_->PostAction(kBlockAction, nullptr, 0); });
+            while (entered_.load() <= i) {
+                (void)KeWaitForSingleObject(&enteredEvent_, Executive, KernelMode, FALSE, nullptr);
+                KeClearEvent(&enteredEvent_);
+            }
+        }
     }
     void Release() { (void)KeSetEvent(&release_, IO_NO_INCREMENT, FALSE); }
     // An event with no flags only queues the runner.
@@ -52,7 +60,8 @@ class EventEngineTest : public SerialTest {
 
     TestPort* port_ = nullptr;
     HANDLE file_ = nullptr;
-    KEVENT entered_;
+    std::atomic<int> entered_{0};
+    KEVENT enteredEvent_;
     KEVENT release_;
     std::mutex mutex_;
     std::vector<PIRP> held_;
@@ -85,7 +94,7 @@ TEST_F(EventEngineTest, FullPoolLosesNoRequest) {
     sim::Settle();
     ASSERT_EQ(held_.size(), 3U);
 
-    BlockRunner();
+    BlockRunners(kSystemWorkers);
     const std::uint64_t poolCalls = sim::AllocationCalls(sim::FaultSite::Pool, framework::kPoolTag);
     port_->Locked([&] {
         for (int i = 0; i < 40; ++i) port_->PostAction(PortAction::kSignalClose, nullptr, 0);

@@ -355,16 +355,28 @@ TEST_F(OpenCloseTest, CloseDrainsAndPowersDown) {
 }
 
 // A read still waiting for data when its handle is closed ends cancelled, and
-// the port closes after it.
+// the port closes after it, also when the read's completion drops the file's
+// last reference inside the action runner, and while another runner is held.
 TEST_F(OpenCloseTest, ClosingTheHandleEndsAPendingRead) {
+    constexpr ULONG kHoldRunner = 0x40000000;
+    KEVENT release;
+    KeInitializeEvent(&release, NotificationEvent, FALSE);
+    port_->otherAction = [&](PortAction& action) {
+        if (action.type == kHoldRunner) {
+            (void)KeWaitForSingleObject(&release, Executive, KernelMode, FALSE, nullptr);
+        }
+    };
     HANDLE file = Open();
     ASSERT_NE(file, win32::INVALID_HANDLE_VALUE);
     Pending read;
     ASSERT_TRUE(read.Read(file, 10));
     sim::Settle();
     ASSERT_FALSE(read.Done());
+    port_->PostAction(kHoldRunner, nullptr, 0);
     Close(file);
     sim::AdvanceTimeMs(200);  // the close drain
+    (void)KeSetEvent(&release, IO_NO_INCREMENT, FALSE);
+    sim::Settle();
     EXPECT_TRUE(read.Done());
     EXPECT_EQ(read.Status(), STATUS_CANCELLED);
     EXPECT_EQ(read.Information(), 0U);

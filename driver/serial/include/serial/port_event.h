@@ -52,6 +52,7 @@ struct PortAction {
     PIRP irp = nullptr;
     LONGLONG dueTime = 0;  // negative relative, positive absolute, 0 none
     bool pending = false;  // on the pending list (reserve records only)
+    ULONG sequence = 0;    // posting order
 };
 
 }  // namespace serial

@@ -25,6 +25,10 @@ class PortTimer {
     // dueTime: negative relative, positive absolute (100 ns). Any IRQL up to DISPATCH_LEVEL.
     void Set(LONGLONG dueTime);
     void Cancel();
+    // The same for actions that may run out of order: an operation posted
+    // before the latest one applied (`sequence` in posting order) does nothing.
+    void Set(LONGLONG dueTime, ULONG sequence);
+    void Cancel(ULONG sequence);
     // PASSIVE_LEVEL: cancels, refuses later Set calls and waits until no expiry
     // is in flight.
     void Shutdown();
@@ -32,6 +36,9 @@ class PortTimer {
     [[nodiscard]] ULONG Identifier() const { return identifier_; }
 
   private:
+    // With the lock held.
+    void SetLocked(LONGLONG dueTime);
+    void CancelLocked();
     void OnDpc(PVOID, PVOID);
     static void OnExpiry(PVOID context);
 
@@ -46,7 +53,8 @@ class PortTimer {
     KSPIN_LOCK lock_ = 0;
     ULONG generation_ = 1;
     ULONG firedGeneration_ = 0;
-    bool shutDown_ = false;  // Set does nothing any more
+    bool shutDown_ = false;   // Set does nothing any more
+    ULONG lastSequence_ = 0;  // of the latest operation applied
 };
 
 }  // namespace serial

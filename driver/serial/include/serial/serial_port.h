@@ -391,7 +391,7 @@ class SerialPort : public framework::PnpDevice {
     LIST_ENTRY pendingActions;
     LIST_ENTRY overflowRequests;  // IRPs whose action found no record
     KSPIN_LOCK actionLock = 0;
-    bool runnerActive = false;  // guarded by actionLock
+    ULONG actionSequence = 1;  // posting order; guarded by actionLock
     framework::ReusableWorkItem actionRunner;
     framework::DpcObject<SerialPort> runnerDpc;
     framework::ReusableWorkItem readCancelWork;
