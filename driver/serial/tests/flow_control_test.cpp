@@ -222,6 +222,8 @@ TEST_F(FlowControlTest, HandFlowDrivesTheOutputLines) {
         {SERIAL_DTR_CONTROL, 0, SERIAL_DTR_STATE},
         {0, SERIAL_RTS_CONTROL, SERIAL_RTS_STATE},
         {SERIAL_DTR_HANDSHAKE, SERIAL_RTS_HANDSHAKE, SERIAL_DTR_STATE | SERIAL_RTS_STATE},
+        // Transmit toggle with nothing to send lowers RTS.
+        {SERIAL_DTR_CONTROL, SERIAL_TRANSMIT_TOGGLE, SERIAL_DTR_STATE},
         {0, 0, 0},
     };
     for (const Case& c : cases) {
