@@ -474,20 +474,28 @@ TEST_F(TransmitTest, FlushWaitsForTheWritesAndTheDrain) {
 // while it was idle already.
 TEST_F(TransmitTest, TxEmptyOnceAfterSending) {
     MakePort();
-    port_->Locked([&] { port_->activeWaitMask = SERIAL_EV_TXEMPTY; });
-    EXPECT_EQ(port_->Transmit(8), "");
-    EXPECT_EQ(EventHistory(), 0U);
+    ASSERT_EQ(Set(file_, IOCTL_SERIAL_SET_WAIT_MASK, ULONG{SERIAL_EV_TXEMPTY}).status,
+              STATUS_SUCCESS);
+    Pending wait;
+    ASSERT_TRUE(wait.Control(file_, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, 4));
+    EXPECT_EQ(port_->Transmit(8), "");  // idle before: no event
+    sim::Settle();
+    EXPECT_FALSE(wait.Done());
     Pending write;
     ASSERT_TRUE(write.Write(file_, "ab"));
     sim::Settle();
     EXPECT_EQ(port_->Transmit(8), "ab");
-    EXPECT_EQ(EventHistory(), 0U);
-    EXPECT_EQ(port_->Transmit(8), "");
-    EXPECT_EQ(EventHistory(), SERIAL_EV_TXEMPTY);
-    port_->Locked([&] { port_->eventHistory = 0; });
-    EXPECT_EQ(port_->Transmit(8), "");
-    EXPECT_EQ(EventHistory(), 0U);
     sim::Settle();
+    EXPECT_FALSE(wait.Done());
+    EXPECT_EQ(port_->Transmit(8), "");  // ran dry after sending
+    sim::Settle();
+    ASSERT_EQ(wait.Status(), STATUS_SUCCESS);
+    EXPECT_EQ(wait.Output<ULONG>(), ULONG{SERIAL_EV_TXEMPTY});
+    Pending again;
+    ASSERT_TRUE(again.Control(file_, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, 4));
+    EXPECT_EQ(port_->Transmit(8), "");  // still dry: once only
+    sim::Settle();
+    EXPECT_FALSE(again.Done());
     ExpectEnded(write, STATUS_SUCCESS, 2);
     EXPECT_EQ(port_->perfStats.TransmittedCount, 2U);
 }
