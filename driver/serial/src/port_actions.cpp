@@ -110,7 +110,11 @@ void SerialPort::RunActions() {
             KeReleaseSpinLock(&actionLock, irql);
             return;
         }
+        const bool more = !IsListEmpty(&pendingActions) || !IsListEmpty(&overflowRequests);
         KeReleaseSpinLock(&actionLock, irql);
+        // An action may wait (a completion that closes the port waits for its
+        // drain): the ones behind it get a runner of their own.
+        if (more) actionRunner.Queue();
         ExecuteAction(work);
     }
 }

@@ -88,8 +88,13 @@ void SerialPort::PostEvent(PortEvent event) {
         }
     }
     if ((flags & PortEvent::kImmediateCharEnds) != 0) {
-        // A character whose request ended otherwise (time-out) is not sent after all.
-        if (!NT_SUCCESS(status)) immediateCharPending = false;
+        // A character whose request ended otherwise (time-out, purge) is not
+        // sent after all.
+        if (status != STATUS_SUCCESS) {
+            immediateCharPending = false;
+            (void)InterlockedExchangePointer(
+                reinterpret_cast<PVOID volatile*>(&immediateCharRequest), nullptr);
+        }
         if (PIRP irp = immediateCharHolder.Take()) {
             irp->IoStatus.Status = status;
             irp->IoStatus.Information = information;

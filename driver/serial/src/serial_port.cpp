@@ -95,7 +95,11 @@ bool SerialPort::OnOpenSettings() {
 }
 
 bool SerialPort::OnPowerUp() {
+    // The open settings start the drain sequencer afresh; a flush or close drain
+    // running across the power-up must go on, or its request would never end.
+    const UCHAR drain = drainState;
     if (rxBuffer != nullptr && !OnOpenSettings()) return false;
+    drainState = drain;
     ULONG status = 0;
     (void)GetModemStatus(&status);
     // Every line counts as changed.

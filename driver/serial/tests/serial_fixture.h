@@ -288,9 +288,16 @@ namespace framework {
 
 NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObject) {
     serial::testing::TestPort* port = nullptr;
-    const NTSTATUS status = CreateDeviceAndInitialize(
-        &port, driverObject, CountedString(serial::testing::kPortDeviceName),
-        FILE_DEVICE_SERIAL_PORT, FILE_DEVICE_SECURE_OPEN, physicalDeviceObject);
+    serial::testing::TestPort::last = nullptr;
+    CountedString name;
+    try {
+        name.Assign(serial::testing::kPortDeviceName);  // raises without memory
+    } catch (const kernel::StatusException& raised) {
+        return raised.Status();
+    }
+    const NTSTATUS status =
+        CreateDeviceAndInitialize(&port, driverObject, name, FILE_DEVICE_SERIAL_PORT,
+                                  FILE_DEVICE_SECURE_OPEN, physicalDeviceObject);
     serial::testing::TestPort::last = port;
     return status;
 }

@@ -45,8 +45,9 @@ class TransmitTest : public SerialTest {
     }
 
     // transferSize 0: bytes leave only when the test takes them (Transmit).
-    void MakePort(ULONG transferSize = 0) {
+    void MakePort(ULONG transferSize = 0, NTSTATUS powerUpStatus = STATUS_SUCCESS) {
         TestPort::nextOptions.transferSize = transferSize;
+        TestPort::nextOptions.powerUpStatus = powerUpStatus;
         port_ = CreatePort();
         ASSERT_NE(port_, nullptr);
         file_ = Open();
@@ -108,6 +109,17 @@ TEST_F(TransmitTest, RequestsThatEndAtOnce) {
     EXPECT_FALSE(win32::FlushFileBuffers(file_));
     EXPECT_EQ(win32::LastNtStatus(), STATUS_CANCELLED);
     port_->Locked([&] { port_->errorFlags = 0; });
+    EXPECT_EQ(TransmitAll(), "");
+}
+
+TEST_F(TransmitTest, PowerUpFailureEndsWritesAndFlushes) {
+    MakePort(0, STATUS_DEVICE_NOT_CONNECTED);
+    Pending write;
+    (void)write.Write(file_, "abc");
+    sim::Settle();
+    ExpectEnded(write, STATUS_DEVICE_NOT_CONNECTED, 0);
+    EXPECT_FALSE(win32::FlushFileBuffers(file_));
+    EXPECT_EQ(win32::LastNtStatus(), STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(TransmitAll(), "");
 }
 
@@ -228,10 +240,9 @@ TEST_F(TransmitTest, ImmediateCharEndings) {
         }
         sim::Settle();
         ExpectEnded(held, test.status, 0);
-        if (test.ending != Ending::Timeout) {
-            EXPECT_EQ(TransmitAll(), "");
-            EXPECT_FALSE(Get<SERIAL_STATUS>(file_, IOCTL_SERIAL_GET_COMMSTATUS).WaitForImmediate);
-        }
+        // However it ended, the character is not sent afterwards.
+        EXPECT_EQ(TransmitAll(), "");
+        EXPECT_FALSE(Get<SERIAL_STATUS>(file_, IOCTL_SERIAL_GET_COMMSTATUS).WaitForImmediate);
         port_->ClearRecords();
 
         Pending next;
@@ -241,6 +252,27 @@ TEST_F(TransmitTest, ImmediateCharEndings) {
         sim::Settle();
         ExpectEnded(next, STATUS_SUCCESS, 1);
     }
+}
+
+// The timer of a character that went out stays set; it must not end a later
+// character that has no time-out of its own.
+TEST_F(TransmitTest, EarlierImmediateCharTimerLeavesTheNextAlone) {
+    MakePort();
+    SetTimeouts(0, 30);
+    Pending first;
+    ASSERT_TRUE(first.Control(file_, IOCTL_SERIAL_IMMEDIATE_CHAR, "A", 1));
+    sim::Settle();
+    EXPECT_EQ(TransmitAll(), "A");
+    sim::Settle();
+    ExpectEnded(first, STATUS_SUCCESS, 1);
+    SetTimeouts(0, 0);
+    Pending second;
+    ASSERT_TRUE(second.Control(file_, IOCTL_SERIAL_IMMEDIATE_CHAR, "B", 1));
+    Advance(100);
+    EXPECT_FALSE(second.Done());
+    EXPECT_EQ(TransmitAll(), "B");
+    sim::Settle();
+    ExpectEnded(second, STATUS_SUCCESS, 1);
 }
 
 // XON and XOFF go out before data; an XOFF without SERIAL_XOFF_CONTINUE then
@@ -302,7 +334,7 @@ TEST_F(TransmitTest, FlowControlCharacters) {
 // max(Timeout, five ticks), or with STATUS_SERIAL_MORE_WRITES when a write or
 // another counter comes.
 TEST_F(TransmitTest, XoffCounterEndings) {
-    enum class Ending { Received, Timeout, WriteIssued, SecondCounter };
+    enum class Ending { Received, Timeout, WriteIssued, SecondCounter, Cancelled };
     struct Case {
         const char* name;
         Ending ending;
@@ -313,6 +345,7 @@ TEST_F(TransmitTest, XoffCounterEndings) {
         {"time-out", Ending::Timeout, STATUS_SERIAL_COUNTER_TIMEOUT},
         {"write issued", Ending::WriteIssued, STATUS_SERIAL_MORE_WRITES},
         {"second counter", Ending::SecondCounter, STATUS_SERIAL_MORE_WRITES},
+        {"cancelled at DISPATCH_LEVEL", Ending::Cancelled, STATUS_CANCELLED},
     };
     ASSERT_EQ(framework::FiveTicksInMilliseconds, 5U);
     MakePort();
@@ -347,6 +380,13 @@ TEST_F(TransmitTest, XoffCounterEndings) {
                 ASSERT_TRUE(
                     follower.Control(file_, IOCTL_SERIAL_XOFF_COUNTER, &counter, sizeof counter));
                 break;
+            case Ending::Cancelled: {
+                KIRQL previous;
+                KeRaiseIrql(DISPATCH_LEVEL, &previous);
+                (void)win32::CancelIoEx(file_, nullptr);
+                KeLowerIrql(previous);
+                break;
+            }
         }
         sim::Settle();
         ExpectEnded(xoff, test.status, 0);
@@ -434,20 +474,28 @@ TEST_F(TransmitTest, FlushWaitsForTheWritesAndTheDrain) {
 // while it was idle already.
 TEST_F(TransmitTest, TxEmptyOnceAfterSending) {
     MakePort();
-    port_->Locked([&] { port_->activeWaitMask = SERIAL_EV_TXEMPTY; });
-    EXPECT_EQ(port_->Transmit(8), "");
-    EXPECT_EQ(EventHistory(), 0U);
+    ASSERT_EQ(Set(file_, IOCTL_SERIAL_SET_WAIT_MASK, ULONG{SERIAL_EV_TXEMPTY}).status,
+              STATUS_SUCCESS);
+    Pending wait;
+    ASSERT_TRUE(wait.Control(file_, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, 4));
+    EXPECT_EQ(port_->Transmit(8), "");  // idle before: no event
+    sim::Settle();
+    EXPECT_FALSE(wait.Done());
     Pending write;
     ASSERT_TRUE(write.Write(file_, "ab"));
     sim::Settle();
     EXPECT_EQ(port_->Transmit(8), "ab");
-    EXPECT_EQ(EventHistory(), 0U);
-    EXPECT_EQ(port_->Transmit(8), "");
-    EXPECT_EQ(EventHistory(), SERIAL_EV_TXEMPTY);
-    port_->Locked([&] { port_->eventHistory = 0; });
-    EXPECT_EQ(port_->Transmit(8), "");
-    EXPECT_EQ(EventHistory(), 0U);
     sim::Settle();
+    EXPECT_FALSE(wait.Done());
+    EXPECT_EQ(port_->Transmit(8), "");  // ran dry after sending
+    sim::Settle();
+    ASSERT_EQ(wait.Status(), STATUS_SUCCESS);
+    EXPECT_EQ(wait.Output<ULONG>(), ULONG{SERIAL_EV_TXEMPTY});
+    Pending again;
+    ASSERT_TRUE(again.Control(file_, IOCTL_SERIAL_WAIT_ON_MASK, nullptr, 0, 4));
+    EXPECT_EQ(port_->Transmit(8), "");  // still dry: once only
+    sim::Settle();
+    EXPECT_FALSE(again.Done());
     ExpectEnded(write, STATUS_SUCCESS, 2);
     EXPECT_EQ(port_->perfStats.TransmittedCount, 2U);
 }

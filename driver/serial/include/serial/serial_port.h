@@ -356,6 +356,21 @@ class SerialPort : public framework::PnpDevice {
     PIRP immediateCharRequest = nullptr;
 
     // ---- event waits and flow control -------------------------------------------
+    // Adds the EV_* bits of `events` that the active wait mask has to the history.
+    void RecordEvents(ULONG events);
+    // The CTS/DSR/DCD transmit holds and the DSR receive hold for the input
+    // lines in `lines` (modemStatus layout), as the handshake asks.
+    void ApplyLineHolds(ULONG lines);
+    // One inserted status sequence: escapeChar, `kind`, `value` (raw), while
+    // the receive buffer exists.
+    void InsertStatus(UCHAR kind, UCHAR value);
+    // The receive buffer against handFlow's XoffLimit and XonLimit.
+    [[nodiscard]] bool ReceiveAboveLimit() const;
+    [[nodiscard]] bool ReceiveBelowResumeLevel() const;
+    // The DTR or RTS handshake: drops the line above the limit, raises it again
+    // once the buffer is below the resume level.
+    void ApplyReceiveHandshake(UCHAR holdBit, bool (SerialPort::*lower)(),
+                               bool (SerialPort::*raise)());
 
     // ---- opening -------------------------------------------------------------------------
     void FreeReceiveBuffer();
