@@ -117,14 +117,14 @@ TEST_F(EventEngineTest, FullPoolLosesNoRequest) {
     for (Pending& request : requests) EXPECT_EQ(request.Status(), STATUS_SUCCESS);
 
     // The pool is whole again: 32 more actions run.
-    int ran = 0;
+    std::atomic<int> ran{0};
     port_->otherAction = [&](PortAction&) { ++ran; };
     port_->Locked([&] {
         for (int i = 0; i < 32; ++i) port_->PostAction(kBlockAction + 1, nullptr, 0);
         port_->PostEvent({});
     });
     sim::Settle();
-    EXPECT_EQ(ran, 32);
+    EXPECT_EQ(ran.load(), 32);
 }
 
 // A current read or write that is cancelled ends with STATUS_CANCELLED and

@@ -195,11 +195,15 @@ class TestPort : public SerialPort {
 
     [[nodiscard]] bool PortLockHeld() const { return portLock_.IsOwnedByCurrentThread(); }
 
+    // Both wait for the port lock first: the hardware side records under it, and
+    // a write may complete before the recording of its last bytes is done.
     [[nodiscard]] std::string Sent() {
+        WithPortLock([] {});
         std::lock_guard guard(mutex_);
         return sent_;
     }
     [[nodiscard]] std::vector<HardwareChange> Changes() {
+        WithPortLock([] {});
         std::lock_guard guard(mutex_);
         return changes_;
     }

@@ -496,6 +496,10 @@ TEST_F(TransmitTest, TxEmptyOnceAfterSending) {
     EXPECT_EQ(port_->Transmit(8), "");  // still dry: once only
     sim::Settle();
     EXPECT_FALSE(again.Done());
+    // A new mask ends the held wait before its request goes out of scope.
+    ASSERT_EQ(Set(file_, IOCTL_SERIAL_SET_WAIT_MASK, ULONG{0}).status, STATUS_SUCCESS);
+    sim::Settle();
+    EXPECT_EQ(again.Status(), STATUS_SUCCESS);
     ExpectEnded(write, STATUS_SUCCESS, 2);
     EXPECT_EQ(port_->perfStats.TransmittedCount, 2U);
 }
