@@ -13,21 +13,20 @@ void SerialPort::ArmCurrentCancel(PIRP irp, bool isRead) {
 
 VOID SerialPort::CancelCurrentRead(PDEVICE_OBJECT deviceObject, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    auto* port = static_cast<SerialPort*>(FromDeviceObject(deviceObject));
-    if (KeGetCurrentIrql() <= port->maxInlineIrql) {
-        port->CheckCurrentCancelled(true);
-    } else {
-        port->readCancelWork.Queue();
-    }
+    static_cast<SerialPort*>(FromDeviceObject(deviceObject))->ScheduleCancelCheck(true);
 }
 
 VOID SerialPort::CancelCurrentWrite(PDEVICE_OBJECT deviceObject, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    auto* port = static_cast<SerialPort*>(FromDeviceObject(deviceObject));
-    if (KeGetCurrentIrql() <= port->maxInlineIrql) {
-        port->CheckCurrentCancelled(false);
+    static_cast<SerialPort*>(FromDeviceObject(deviceObject))->ScheduleCancelCheck(false);
+}
+
+// The check takes the port lock, so above maxInlineIrql it runs in a work item.
+void SerialPort::ScheduleCancelCheck(bool isRead) {
+    if (KeGetCurrentIrql() <= maxInlineIrql) {
+        CheckCurrentCancelled(isRead);
     } else {
-        port->writeCancelWork.Queue();
+        (isRead ? readCancelWork : writeCancelWork).Queue();
     }
 }
 

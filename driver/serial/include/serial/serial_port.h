@@ -326,6 +326,7 @@ class SerialPort : public framework::PnpDevice {
     void ArmCurrentCancel(PIRP irp, bool isRead);
     static VOID CancelCurrentRead(PDEVICE_OBJECT deviceObject, PIRP irp);
     static VOID CancelCurrentWrite(PDEVICE_OBJECT deviceObject, PIRP irp);
+    void ScheduleCancelCheck(bool isRead);
     void CheckCurrentCancelled(bool isRead);
     static void ReadCancelRoutine(PVOID context);
     static void WriteCancelRoutine(PVOID context);
