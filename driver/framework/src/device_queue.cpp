@@ -217,6 +217,13 @@ bool DeviceQueue::IsIdle() {
     return idle;
 }
 
+bool DeviceQueue::HasWaiting() {
+    Lock();
+    const bool waiting = !IsListEmpty(&waiting_);
+    Unlock();
+    return waiting;
+}
+
 PIRP DeviceQueue::CurrentIrp() {
     Lock();
     PIRP irp = currentIrp_;

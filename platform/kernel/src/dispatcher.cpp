@@ -322,7 +322,9 @@ void RunWorker(Dispatcher* dispatcher, KTHREAD* thread) {
     for (;;) {
         while (dispatcher->workQueue.empty() && !dispatcher->shuttingDown) {
             thread->waitWhat = "work items";
+            thread->waitingForWork = true;
             dispatcher->Block(lock, thread);
+            thread->waitingForWork = false;
         }
         if (dispatcher->shuttingDown) return;
         WorkEntry entry = dispatcher->workQueue.front();
@@ -421,8 +423,9 @@ bool Dispatcher::RemoveDpc(KDPC* dpc) {
 
 void Dispatcher::QueueWork(const WorkEntry& entry) {
     workQueue.push_back(entry);
+    // Only an idle worker: one blocked in a work item's own wait stays blocked.
     for (KTHREAD* worker : workers) {
-        if (worker->blocked) {
+        if (worker->blocked && worker->waitingForWork) {
             Wake(worker, STATUS_SUCCESS);
             break;
         }

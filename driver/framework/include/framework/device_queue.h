@@ -53,6 +53,8 @@ class DeviceQueue {
     // object when it is NULL).
     void Cleanup(PFILE_OBJECT fileObject, NTSTATUS status);
     [[nodiscard]] bool IsIdle();
+    // True when requests are waiting behind the current one.
+    [[nodiscard]] bool HasWaiting();
 
     [[nodiscard]] PIRP CurrentIrp();
     [[nodiscard]] LONG StallCount() const { return stallCount_.load(); }

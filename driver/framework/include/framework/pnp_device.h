@@ -29,6 +29,8 @@ struct RemoveLock {
     KEVENT event;
 };
 
+enum class WaitWakeOperation : ULONG { Enable = 0, Disable = 1, Reevaluate = 2, Cancel = 3 };
+
 class PnpDevice : public DeviceObjectBase {
   public:
     PnpDevice(const DeviceCreation& creation, PDEVICE_OBJECT physicalDevice);
@@ -61,7 +63,11 @@ class PnpDevice : public DeviceObjectBase {
     // PowerDeviceD0 for PowerSystemWorking, otherwise PowerDeviceD3 until the
     // device's capabilities are kept.
     [[nodiscard]] virtual DEVICE_POWER_STATE DeviceStateForSystemState(SYSTEM_POWER_STATE state);
-    [[nodiscard]] virtual NTSTATUS PowerUp(bool) { return STATUS_NOT_SUPPORTED; }
+    // STATUS_SUCCESS in D0; the power request for other states comes with the
+    // power policy.
+    [[nodiscard]] virtual NTSTATUS PowerUp(bool) {
+        return devicePowerState_ == PowerDeviceD0 ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED;
+    }
     [[nodiscard]] virtual bool CanStop() { return true; }
     [[nodiscard]] virtual bool CanRemove() { return true; }
     [[nodiscard]] virtual NTSTATUS StartDevice(PVOID, PVOID) { return STATUS_UNSUCCESSFUL; }
@@ -69,6 +75,15 @@ class PnpDevice : public DeviceObjectBase {
     [[nodiscard]] virtual bool CanChangePowerState(DEVICE_POWER_STATE, DEVICE_POWER_STATE) {
         return true;
     }
+
+    // Registers an interface of the physical device (no reference string); it is
+    // enabled with EnableAllInterfaces and disabled when the device goes.
+    [[nodiscard]] NTSTATUS RegisterInterface(const GUID& interfaceClass);
+    void EnableAllInterfaces(bool enable);
+    // Enable and Disable set and clear the wake-enabled byte; arming and
+    // cancelling the wait-wake request itself come with the power policy.
+    NTSTATUS UpdateWaitWake(WaitWakeOperation operation);
+    [[nodiscard]] bool WakeEnabled() const { return wakeEnabled_ != 0; }
 
     [[nodiscard]] PDEVICE_OBJECT PhysicalDevice() const { return physicalDevice_; }
     [[nodiscard]] PDEVICE_OBJECT LowerDevice() const { return lowerDevice_; }
@@ -79,7 +94,14 @@ class PnpDevice : public DeviceObjectBase {
     [[nodiscard]] bool SurpriseRemovalOk() const { return surpriseRemovalOk_ != 0; }
 
   protected:
+    struct InterfaceEntry {
+        LIST_ENTRY links;
+        UNICODE_STRING linkName;
+        bool enabled;
+    };
+
     PDEVICE_OBJECT physicalDevice_;
+    LIST_ENTRY interfaces_;
     PDEVICE_OBJECT lowerDevice_ = nullptr;
     RemoveLock removeLock_;
     PnpState pnpState_ = PnpState::NotStarted;

@@ -17,6 +17,8 @@ class Timer {
     void Set(LARGE_INTEGER dueTime, LONG period, PKDPC dpc);
     // Whether the timer was set.
     bool Cancel();
+    // Whether the timer has expired since it was last set.
+    [[nodiscard]] bool HasExpired() { return KeReadStateTimer(&timer_) != FALSE; }
 
   private:
     KTIMER timer_;

@@ -21,6 +21,9 @@ using ULONG = std::uint32_t;
 using PULONG = ULONG*;
 using LONGLONG = std::int64_t;
 using ULONGLONG = std::uint64_t;
+
+constexpr ULONG MAXULONG = 0xFFFFFFFF;
+constexpr LONG MAXLONG = 0x7FFFFFFF;
 using LONG_PTR = std::intptr_t;
 using ULONG_PTR = std::uintptr_t;
 using PULONG_PTR = ULONG_PTR*;

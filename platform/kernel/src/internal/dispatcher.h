@@ -34,6 +34,7 @@ struct KTHREAD {
     bool settling = false;
     bool flushingDpcs = false;
     bool waitingOutside = false;  // sim::WaitingForSystem: not a kernel wait
+    bool waitingForWork = false;  // an idle worker, not a routine's own wait
     NTSTATUS waitResult = STATUS_SUCCESS;
     const void* waitObject = nullptr;
     std::string waitWhat;

@@ -73,12 +73,15 @@ KEVENT* EventOf(HANDLE handle) {
 }
 
 // Sends one request on a file handle, synchronously or overlapped.
+// `waitAlways`: the call completes before it returns even on an overlapped
+// handle (FlushFileBuffers).
 BOOL Send(HANDLE handle, kernel::internal::RequestParameters p, LPDWORD bytes,
-          LPOVERLAPPED overlapped) {
+          LPOVERLAPPED overlapped, bool waitAlways = false) {
     auto object = Find(handle);
     const auto* file = object != nullptr ? std::get_if<FileHandle>(object.get()) : nullptr;
     if (file == nullptr) return Fail(STATUS_INVALID_HANDLE);
-    if (file->overlapped && overlapped == nullptr) return Fail(STATUS_INVALID_PARAMETER);
+    const bool overlappedCall = file->overlapped && !waitAlways;
+    if (overlappedCall && overlapped == nullptr) return Fail(STATUS_INVALID_PARAMETER);
     // A missing buffer with a length is refused before it reaches the I/O manager,
     // which would otherwise copy to or from it.
     if ((p.buffer == nullptr && p.length != 0) ||
@@ -93,7 +96,7 @@ BOOL Send(HANDLE handle, kernel::internal::RequestParameters p, LPDWORD bytes,
 
     KEVENT localEvent;
     IO_STATUS_BLOCK localStatus{};
-    if (file->overlapped) {
+    if (overlappedCall) {
         KEVENT* event =
             overlapped->hEvent != nullptr ? EventOf(overlapped->hEvent) : &file->file->Event;
         if (event == nullptr) return Fail(STATUS_INVALID_HANDLE);
@@ -112,7 +115,7 @@ BOOL Send(HANDLE handle, kernel::internal::RequestParameters p, LPDWORD bytes,
     PIRP irp = kernel::internal::BuildRequest(p);
     if (irp == nullptr) return Fail(STATUS_INSUFFICIENT_RESOURCES);
     const NTSTATUS status = IoCallDriver(p.device, irp);
-    if (file->overlapped) {
+    if (overlappedCall) {
         if (status == STATUS_PENDING) {
             lastStatus = STATUS_PENDING;
             lastError = ERROR_IO_PENDING;
@@ -215,6 +218,12 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD numberOfBytesToWrite,
     p.buffer = const_cast<LPVOID>(buffer);
     p.length = numberOfBytesToWrite;
     return Send(file, p, numberOfBytesWritten, overlapped);
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    kernel::internal::RequestParameters p;
+    p.majorFunction = IRP_MJ_FLUSH_BUFFERS;
+    return Send(file, p, nullptr, nullptr, true);
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
