@@ -140,8 +140,9 @@ NTSTATUS SerialPort::DispatchCleanup(PIRP irp) {
 }
 
 NTSTATUS SerialPort::DispatchQueryInformation(PIRP irp) {
-    if (!IsOpen()) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    if (ErrorAbortInForce()) return framework::Complete(irp, STATUS_CANCELLED, 0);
+    if (const NTSTATUS refused = EntryRefusal(); !NT_SUCCESS(refused)) {
+        return framework::Complete(irp, refused, 0);
+    }
     // No file information is reported: the standard and position records are
     // cleared (when the buffer holds them), yet every query, those two included,
     // is refused with no data, the answer existing callers know.
@@ -161,8 +162,9 @@ NTSTATUS SerialPort::DispatchQueryInformation(PIRP irp) {
 }
 
 NTSTATUS SerialPort::DispatchSetInformation(PIRP irp) {
-    if (!IsOpen()) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    if (ErrorAbortInForce()) return framework::Complete(irp, STATUS_CANCELLED, 0);
+    if (const NTSTATUS refused = EntryRefusal(); !NT_SUCCESS(refused)) {
+        return framework::Complete(irp, refused, 0);
+    }
     // Accepted and ignored: nothing is stored.
     const FILE_INFORMATION_CLASS informationClass =
         IoGetCurrentIrpStackLocation(irp)->Parameters.SetFile.FileInformationClass;
