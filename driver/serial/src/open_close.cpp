@@ -2,6 +2,7 @@
 // drain, CLEANUP, and the file-information requests a COM port answers.
 #include "framework/irp_helpers.h"
 #include "framework/pool.h"
+#include "framework/wait.h"
 #include "serial/serial_port.h"
 
 namespace serial {
@@ -90,14 +91,14 @@ NTSTATUS SerialPort::OpenPort(PIRP irp) {
 
 NTSTATUS SerialPort::DispatchClose(PIRP irp) {
     // A flush in progress ends first.
-    (void)KeWaitForSingleObject(&flushEvent, Executive, KernelMode, FALSE, nullptr);
+    (void)framework::Wait(&flushEvent, 0);
     framework::RecursiveMutexGuard openClose(openCloseLock);
     if (openCount == 0) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     (void)UpdateWaitWake(framework::WaitWakeOperation::Disable);
     KeClearEvent(&closeEvent);
     WithPortLock([this] { return OnClose(); });
     // Signalled when the close drain has run (at least ten character times).
-    (void)KeWaitForSingleObject(&closeEvent, Executive, KernelMode, FALSE, nullptr);
+    (void)framework::Wait(&closeEvent, 0);
     WithPortLock([this] { FreeReceiveBuffer(); });
     InterlockedDecrement(&openCount);
     if (powerDownOnClose) (void)RequestDevicePower(PowerDeviceD3, true);
