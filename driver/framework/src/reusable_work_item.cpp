@@ -1,5 +1,7 @@
 #include "framework/reusable_work_item.h"
 
+#include "framework/wait.h"
+
 namespace framework {
 
 ReusableWorkItem::ReusableWorkItem() {
@@ -39,7 +41,7 @@ void ReusableWorkItem::Shutdown() {
     // Taking the lock after the wait also waits until a run that signalled the
     // event has released the lock and no longer touches this object.
     for (;;) {
-        (void)KeWaitForSingleObject(&idle_, Executive, KernelMode, FALSE, nullptr);
+        (void)Wait(&idle_, 0);
         KIRQL irql;
         KeAcquireSpinLock(&lock_, &irql);
         const bool idle = busy_ == 0;

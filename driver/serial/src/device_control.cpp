@@ -27,6 +27,11 @@ bool SerialPort::ErrorAbortInForce() const {
     return errorFlags != 0 && (activeControlHandShake & SERIAL_ERROR_ABORT) != 0;
 }
 
+NTSTATUS SerialPort::EntryRefusal() const {
+    if (!IsOpen()) return STATUS_INVALID_DEVICE_REQUEST;
+    return ErrorAbortInForce() ? STATUS_CANCELLED : STATUS_SUCCESS;
+}
+
 NTSTATUS SerialPort::DispatchDeviceControl(PIRP irp) {
     irp->IoStatus.Information = 0;
     if (!IsOpen()) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
@@ -86,7 +91,7 @@ NTSTATUS SerialPort::ProcessOnPath(PIRP irp, UCHAR path, bool internal) {
         case kPathControlQueue:
         case kPathReadQueue:
         case kPathWriteQueue:
-            return QueueOnPath(irp, static_cast<UCHAR>(path & kPathMask));
+            return QueueOnPath(irp, path & kPathMask);
         default:
             break;
     }
@@ -107,7 +112,7 @@ NTSTATUS SerialPort::ProcessAndComplete(PIRP irp, bool internal) {
     return framework::Complete(irp, status, information);
 }
 
-NTSTATUS SerialPort::QueueOnPath(PIRP irp, UCHAR queue) {
+NTSTATUS SerialPort::QueueOnPath(PIRP irp, ULONG queue) {
     const NTSTATUS status = PowerUp(KeGetCurrentIrql() == PASSIVE_LEVEL);
     if (!NT_SUCCESS(status)) return framework::Complete(irp, status, 0);
     IoMarkIrpPending(irp);

@@ -35,10 +35,7 @@ bool SerialPort::SetWaitMask(ULONG mask) {
 }
 
 NTSTATUS SerialPort::SetWaitMaskRequest(PIRP irp) {
-    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(ULONG)) {
-        return STATUS_BUFFER_TOO_SMALL;
-    }
+    // The control-code table has checked the input length.
     ULONG mask = 0;
     std::memcpy(&mask, irp->AssociatedIrp.SystemBuffer, sizeof mask);
     if ((mask & ~kAllEvents) != 0) return STATUS_INVALID_PARAMETER;
@@ -62,10 +59,7 @@ NTSTATUS SerialPort::SetWaitMaskRequest(PIRP irp) {
 }
 
 NTSTATUS SerialPort::WaitOnMaskRequest(PIRP irp) {
-    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->Parameters.DeviceIoControl.OutputBufferLength < kEventMaskSize) {
-        return STATUS_BUFFER_TOO_SMALL;
-    }
+    // The control-code table has checked the output length.
     ULONG mask = 0;
     WithPortLock([&] { mask = waitMask; });
     if (mask == 0) return STATUS_INVALID_PARAMETER;

@@ -5,9 +5,7 @@
 namespace serial {
 
 NTSTATUS SerialPort::ImmediateCharRequest(PIRP irp) {
-    if (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength < 1) {
-        return STATUS_BUFFER_TOO_SMALL;
-    }
+    // The control-code table has checked the input length.
     const UCHAR character = *static_cast<const UCHAR*>(irp->AssociatedIrp.SystemBuffer);
     NTSTATUS status = STATUS_PENDING;
     // Under the port lock from the hold on, so that a cancellation (which takes

@@ -53,14 +53,12 @@ constexpr UCHAR kLineBreak = 0x10;
 }  // namespace
 
 void SerialPort::ApplyLineHolds(ULONG lines) {
-    if ((activeControlHandShake & kAnyTransmitHandshake) != 0) {
-        for (const TransmitHandshake& entry : kTransmitHandshakes) {
-            if ((activeControlHandShake & entry.handshake) == 0) continue;
-            if ((lines & entry.line) != 0) {
-                txHoldReasons = static_cast<UCHAR>(txHoldReasons & ~entry.holdBit);
-            } else {
-                txHoldReasons = static_cast<UCHAR>(txHoldReasons | entry.holdBit);
-            }
+    for (const TransmitHandshake& entry : kTransmitHandshakes) {
+        if ((activeControlHandShake & entry.handshake) == 0) continue;
+        if ((lines & entry.line) != 0) {
+            txHoldReasons = static_cast<UCHAR>(txHoldReasons & ~entry.holdBit);
+        } else {
+            txHoldReasons = static_cast<UCHAR>(txHoldReasons | entry.holdBit);
         }
     }
     if ((activeControlHandShake & SERIAL_DSR_SENSITIVITY) != 0) {

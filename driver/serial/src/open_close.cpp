@@ -2,6 +2,7 @@
 // drain, CLEANUP, and the file-information requests a COM port answers.
 #include "framework/irp_helpers.h"
 #include "framework/pool.h"
+#include "framework/wait.h"
 #include "serial/serial_port.h"
 
 namespace serial {
@@ -90,14 +91,14 @@ NTSTATUS SerialPort::OpenPort(PIRP irp) {
 
 NTSTATUS SerialPort::DispatchClose(PIRP irp) {
     // A flush in progress ends first.
-    (void)KeWaitForSingleObject(&flushEvent, Executive, KernelMode, FALSE, nullptr);
+    (void)framework::Wait(&flushEvent, 0);
     framework::RecursiveMutexGuard openClose(openCloseLock);
     if (openCount == 0) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     (void)UpdateWaitWake(framework::WaitWakeOperation::Disable);
     KeClearEvent(&closeEvent);
     WithPortLock([this] { return OnClose(); });
     // Signalled when the close drain has run (at least ten character times).
-    (void)KeWaitForSingleObject(&closeEvent, Executive, KernelMode, FALSE, nullptr);
+    (void)framework::Wait(&closeEvent, 0);
     WithPortLock([this] { FreeReceiveBuffer(); });
     InterlockedDecrement(&openCount);
     if (powerDownOnClose) (void)RequestDevicePower(PowerDeviceD3, true);
@@ -140,8 +141,9 @@ NTSTATUS SerialPort::DispatchCleanup(PIRP irp) {
 }
 
 NTSTATUS SerialPort::DispatchQueryInformation(PIRP irp) {
-    if (!IsOpen()) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    if (ErrorAbortInForce()) return framework::Complete(irp, STATUS_CANCELLED, 0);
+    if (const NTSTATUS refused = EntryRefusal(); !NT_SUCCESS(refused)) {
+        return framework::Complete(irp, refused, 0);
+    }
     // No file information is reported: the standard and position records are
     // cleared (when the buffer holds them), yet every query, those two included,
     // is refused with no data, the answer existing callers know.
@@ -161,8 +163,9 @@ NTSTATUS SerialPort::DispatchQueryInformation(PIRP irp) {
 }
 
 NTSTATUS SerialPort::DispatchSetInformation(PIRP irp) {
-    if (!IsOpen()) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    if (ErrorAbortInForce()) return framework::Complete(irp, STATUS_CANCELLED, 0);
+    if (const NTSTATUS refused = EntryRefusal(); !NT_SUCCESS(refused)) {
+        return framework::Complete(irp, refused, 0);
+    }
     // Accepted and ignored: nothing is stored.
     const FILE_INFORMATION_CLASS informationClass =
         IoGetCurrentIrpStackLocation(irp)->Parameters.SetFile.FileInformationClass;

@@ -13,17 +13,14 @@ constexpr ULONG kDrainCharacterTimes = 10;
 }  // namespace
 
 NTSTATUS SerialPort::DispatchFlushBuffers(PIRP irp) {
-    if (!IsOpen()) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    if (ErrorAbortInForce()) return framework::Complete(irp, STATUS_CANCELLED, 0);
-    const NTSTATUS status = PowerUp(KeGetCurrentIrql() == PASSIVE_LEVEL);
-    if (!NT_SUCCESS(status)) return framework::Complete(irp, status, 0);
+    if (const NTSTATUS refused = EntryRefusal(); !NT_SUCCESS(refused)) {
+        return framework::Complete(irp, refused, 0);
+    }
     // The flush event is cleared when the flush starts, not here: a flush that
     // is cancelled or purged while it waits in the queue never completes
     // through the drain, and an event cleared for it would hold up the close
     // for ever.
-    IoMarkIrpPending(irp);
-    Queue(kWriteQueue)->QueueRequest(irp);
-    return STATUS_PENDING;
+    return QueueOnPath(irp, kWriteQueue);
 }
 
 void SerialPort::StartFlush(PIRP irp) {

@@ -7,8 +7,9 @@
 namespace serial {
 
 NTSTATUS SerialPort::DispatchWrite(PIRP irp) {
-    if (!IsOpen()) return framework::Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    if (ErrorAbortInForce()) return framework::Complete(irp, STATUS_CANCELLED, 0);
+    if (const NTSTATUS refused = EntryRefusal(); !NT_SUCCESS(refused)) {
+        return framework::Complete(irp, refused, 0);
+    }
     const NTSTATUS status = PowerUp(KeGetCurrentIrql() == PASSIVE_LEVEL);
     if (!NT_SUCCESS(status)) return framework::Complete(irp, status, 0);
     OnWriteQueued();

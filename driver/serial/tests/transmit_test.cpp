@@ -80,11 +80,6 @@ class TransmitTest : public SerialTest {
         EXPECT_EQ(request.Status(), status);
         EXPECT_EQ(request.Information(), information);
     }
-    ULONG EventHistory() {
-        ULONG history = 0;
-        port_->Locked([&] { history = port_->eventHistory; });
-        return history;
-    }
 
     TestPort* port_ = nullptr;
     HANDLE file_ = nullptr;

@@ -287,6 +287,10 @@ class SerialPort : public framework::PnpDevice {
 
     // ---- request processing ------------------------------------------------------
     [[nodiscard]] bool ErrorAbortInForce() const;
+    // Why a read, write, flush or file-information request is refused before it
+    // starts: STATUS_INVALID_DEVICE_REQUEST (not open), STATUS_CANCELLED (error
+    // abort), or STATUS_SUCCESS.
+    [[nodiscard]] NTSTATUS EntryRefusal() const;
     // The start routine of all three queues.
     VOID StartRequest(PIRP irp);
     // The queue a request came from, by its major function and control code.
@@ -298,7 +302,7 @@ class SerialPort : public framework::PnpDevice {
     // inline up to maxInlineIrql, otherwise in a work item.
     NTSTATUS ProcessOnPath(PIRP irp, UCHAR path, bool internal);
     NTSTATUS ProcessAndComplete(PIRP irp, bool internal);
-    NTSTATUS QueueOnPath(PIRP irp, UCHAR queue);
+    NTSTATUS QueueOnPath(PIRP irp, ULONG queue);
     // The checks of an XOFF counter before it starts; sets IoStatus.
     [[nodiscard]] NTSTATUS CheckXoffCounter(PIRP irp);
     [[nodiscard]] NTSTATUS PreprocessControlCode(PIRP irp, ULONG code, bool* completed);
